@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QDialog>
+#include <QFlags>
+#include <QString>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+
+// Message dialogs built by our own layout rules, and the one seam through which tests answer them
+// (and the error box) without a window.
+
+enum class MsgDlgType { Warning, Error, Information, Confirmation, Custom };
+
+enum class MsgDlgBtn { Yes = 0x1, No = 0x2, OK = 0x4 };
+Q_DECLARE_FLAGS(MsgDlgButtons, MsgDlgBtn)
+Q_DECLARE_OPERATORS_FOR_FLAGS(MsgDlgButtons)
+
+// Modal results.
+constexpr int mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7;
+
+class TMessageForm : public QDialog {
+    Q_OBJECT
+public:
+    TMessageForm(const QString &text, MsgDlgType type, MsgDlgButtons buttons, QWidget *parent = nullptr);
+
+    QLabel *Message = nullptr;  // the text
+    QLabel *Image = nullptr;    // the icon; null for the plain kind
+    QList<QPushButton *> buttons() const { return buttons_; }
+    QPushButton *button(MsgDlgBtn which) const;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    QList<QPushButton *> buttons_;
+    QPushButton *cancelButton_ = nullptr;
+};
+
+// Builds, shows modally and destroys a message dialog; returns the result of the button pressed,
+// or mrCancel (2) when it was closed by its close box.
+int MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, int helpContext);
+
+// MessageDialog with the plain kind (the application title as caption) and OK alone.
+void PlainMessage(const QString &text);
+
+// What a test sees of a message about to be shown.
+struct MessageRequest {
+    enum class Kind { Dialog, ErrorBox };
+    Kind kind = Kind::Dialog;
+    QString title;
+    QString text;
+    MsgDlgType type = MsgDlgType::Custom;
+    MsgDlgButtons buttons;
+};
+
+// While an answerer is installed no window is shown: it receives the request and returns the
+// result. Returns the answerer in force before; an empty one restores the real dialogs.
+using MessageAnswerer = std::function<int(const MessageRequest &)>;
+MessageAnswerer SetMessageAnswerer(MessageAnswerer answerer);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QWidget>
+
+class QLineEdit;
+class QToolButton;
+class QTimer;
+
+// A numeric field that keeps any text: its value is read from the text each time (an integer text
+// reads as itself, unclamped; anything else reads as MinValue), setting clamps and writes plain
+// decimal. Up/Down keys and two arrow buttons step it.
+class TSpinEdit : public QWidget {
+    Q_OBJECT
+public:
+    explicit TSpinEdit(QWidget *parent = nullptr);
+
+    int MinValue = 0;
+    int MaxValue = 99;
+    int Increment = 1;
+
+    int Value() const;
+    void SetValue(int value);
+    QString text() const;
+    void setText(const QString &text);
+    QLineEdit *lineEdit() const { return edit_; }
+    QToolButton *upButton() const { return up_; }
+    QToolButton *downButton() const { return down_; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QLineEdit *edit_ = nullptr;
+    QToolButton *up_ = nullptr;
+    QToolButton *down_ = nullptr;
+};

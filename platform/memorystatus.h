@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Total physical memory in bytes and the share of it in use, 0 to 100.
+struct MemoryStatus {
+    quint64 TotalPhys = 0;
+    int MemoryLoad = 0;
+};
+
+MemoryStatus GlobalMemoryStatus();
+
+// From the text of /proc/meminfo (MemTotal and MemAvailable).
+MemoryStatus ParseMemInfo(const QByteArray &meminfo);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The seven fields of an entry, in the order of list 1's columns and list file lines.
+enum class Field { Number, Handle, Mail, Home, ICQ, PostPet, Memo };
+constexpr int FieldCount = 7;
+
+// One friend. Every field is the exact CP932 bytes read or confirmed; the store never converts,
+// trims or checks them. A field never holds CR, LF or NUL.
+struct AddressEntry {
+    QByteArray Number, Handle, Mail, Home, ICQ, PostPet, Memo;
+
+    const QByteArray &field(Field f) const;
+    QByteArray &field(Field f);
+    bool operator==(const AddressEntry &other) const;
+    bool operator!=(const AddressEntry &other) const { return !(*this == other); }
+};
+
+// An ordered list of entries. List 1 keeps each entry's Number; list 2 drops it.
+// Entries are packed one allocation each so that a million of them stay small in memory.
+class AddressList {
+public:
+    explicit AddressList(bool keepsNumber) : keepsNumber_(keepsNumber) {}
+
+    bool KeepsNumber() const { return keepsNumber_; }
+    int Count() const { return int(entries_.size()); }
+    AddressEntry Entry(int i) const;
+    QByteArray FieldOf(int i, Field f) const; // one field without unpacking the rest
+    void Append(const AddressEntry &e);
+    void Replace(int i, const AddressEntry &e);
+    void Delete(int i);
+    void Swap(int i, int j);
+    void Clear() { entries_.clear(); }
+    void Reserve(int n) { entries_.reserve(n); }
+
+    // Appends an entry given as consecutive line views (7 for list 1, 6 for list 2) without
+    // building an AddressEntry first; used by the loader.
+    void AppendRecord(const QByteArrayView *lines);
+
+private:
+    QByteArray pack(const AddressEntry &e) const;
+
+    bool keepsNumber_;
+    QList<QByteArray> entries_; // fields joined by '\n', which no field can contain
+};
+
+// Both lists and the paths of the files beside the program. One per run.
+struct AddressBook {
+    AddressList List1{true};
+    AddressList List2{false};
+    QString List1Path, List2Path, MemberListPath, SettingsPath;
+
+    // A list is written or deleted at close only when it was read at start-up (or had no file):
+    // a list whose file could not be read keeps that file untouched.
+    bool List1Loaded = false;
+    bool List2Loaded = false;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "addressbook.h"
+
+// The program directory: the running program's absolute folder with a trailing "/".
+QString ProgramDirectory();
+
+// Sets List1Path, List2Path and MemberListPath (SettingsPath is set after loading).
+void SetListPaths(AddressBook &book, const QString &directory);
+QString SettingsPathIn(const QString &directory);
+
+// Loads list 2, then list 1, from their files; a missing file (or a directory of that name) is no
+// error. Throws PorError on a file that exists but cannot be read; the lists stay as far as loaded
+// and the Loaded flags tell which were read.
+void LoadLists(AddressBook &book);
+
+// Writes list 1, then list 2 (an empty list deletes its file, silently). A list that was not
+// loaded at start-up is left alone. Throws PorError on the first failure; later files stay as they were.
+void SaveLists(const AddressBook &book);
+
+// The lines of one list in file order (7 a record for list 1, 6 for list 2).
+QList<QByteArray> ListLines(const AddressList &list);

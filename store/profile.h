@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A private-profile (INI) file held as bytes. Section and key names match without regard to the
+// case of ASCII letters; every line the program does not change is kept byte for byte.
+class ProfileFile {
+public:
+    ProfileFile() = default;
+    explicit ProfileFile(QByteArray content);
+
+    // The first matching key of the first matching section: blanks trimmed, one pair of outer
+    // quotes removed, cut to 1,023 bytes without splitting a double-byte character.
+    // Empty when the section or key does not exist.
+    QByteArray value(QByteArrayView section, QByteArrayView key) const;
+    bool contains(QByteArrayView section, QByteArrayView key) const;
+
+    // Updates the first matching key, or adds the key after the last key of its section, or adds
+    // the section at the end.
+    void setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
+
+    const QByteArray &content() const { return content_; }
+
+private:
+    QByteArray content_;
+};
+
+// Reads one value from the file at path; empty when the file, section or key does not exist.
+QByteArray GetPrivateProfileString(const QString &path, QByteArrayView section, QByteArrayView key);
+
+struct ProfileWrite {
+    QByteArray section, key, value;
+};
+
+// Reads the file afresh, applies every write in order, and replaces the file in one atomic step.
+// Throws PorError "%s に書き込めません" on any failure; the file is then as it was.
+void WritePrivateProfileStrings(const QString &path, const QList<ProfileWrite> &writes);

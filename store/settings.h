@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+// What the settings file stores: the main window's outer bounds and the column widths of both
+// lists. The window implements it; the store needs no window.
+class SettingsTarget {
+public:
+    virtual ~SettingsTarget() = default;
+    virtual int Top() const = 0;
+    virtual int Left() const = 0;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual void SetTop(int value) = 0;
+    virtual void SetLeft(int value) = 0;
+    virtual void SetWidth(int value) = 0;
+    virtual void SetHeight(int value) = 0;
+    // list is 1 or 2, column counts from 0.
+    virtual int ColumnWidth(int list, int column) const = 0;
+    virtual void SetColumnWidth(int list, int column, int width) = 0;
+};
+
+constexpr int List1ColumnCount = 7;
+constexpr int List2ColumnCount = 6;
+
+// Reads the seventeen keys in order and applies each at once; a missing key or one that does not
+// convert keeps the value in force. Never fails.
+void LoadSettings(const QString &path, SettingsTarget &target);
+
+// Writes the seventeen keys as plain decimal in one atomic replacement of the file, keeping every
+// other line. Throws PorError "%s に書き込めません".
+void SaveSettings(const QString &path, const SettingsTarget &target);
