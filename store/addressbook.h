@@ -40,6 +40,10 @@ public:
     // building an AddressEntry first; used by the loader.
     void AppendRecord(const QByteArrayView *lines);
 
+    // The whole list in its file's written form (one line a field, each ended by CR LF), built
+    // straight from the packed entries so that saving a large list needs no list of lines.
+    QByteArray FileContent() const;
+
 private:
     QByteArray pack(const AddressEntry &e) const;
 

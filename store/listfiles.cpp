@@ -1,0 +1,166 @@
+#include "listfiles.h"
+
+#include "errors.h"
+#include "linefile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstring>
+#include <new>
+
+QString ProgramDirectory()
+{
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString folder = program.isEmpty() ? QFileInfo(QStringLiteral(".")).absoluteFilePath()
+                                             : QFileInfo(program).absolutePath();
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+void SetListPaths(AddressBook &book, const QString &directory)
+{
+    book.List1Path = directory + QStringLiteral("PorAddr1.lst");
+    book.List2Path = directory + QStringLiteral("PorAddr2.lst");
+    book.MemberListPath = directory + QStringLiteral("PorMem.txt");
+}
+
+QString SettingsPathIn(const QString &directory)
+{
+    return directory + QStringLiteral("PorAddr.ini");
+}
+
+namespace {
+
+constexpr qint64 chunkSize = 1 << 20;
+
+// Where the complete lines of buffer end, seen from a reader that may still get more bytes: after
+// the last LF, or after the last CR that has a byte behind it (a CR at the very end may be the
+// first half of CR LF). 0 when no line is complete yet.
+qsizetype completeLinesEnd(const QByteArray &buffer)
+{
+    const char *data = buffer.constData();
+    for (qsizetype i = buffer.size(); i > 0; --i) {
+        if (data[i - 1] == '\n')
+            return i;
+        if (data[i - 1] == '\r' && i < buffer.size())
+            return i;
+    }
+    return 0;
+}
+
+// Reads one list file into list a chunk at a time, so that memory holds the entries and one chunk
+// rather than the whole file besides. Lines are split by forEachLine, records of the list's
+// line count are appended; an incomplete record at the end is dropped.
+void loadList(const QString &path, AddressList &list)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw PorError(messages::cannotOpen(path));
+
+    const int perRecord = list.KeepsNumber() ? FieldCount : FieldCount - 1;
+    QByteArrayView record[FieldCount];
+    QByteArray buffer;
+    bool atEnd = false;
+    while (!atEnd) {
+        const qsizetype old = buffer.size();
+        buffer.resize(old + chunkSize);
+        const qint64 got = file.read(buffer.data() + old, chunkSize);
+        if (got < 0)
+            throw PorError(messages::cannotOpen(path));
+        buffer.resize(old + got);
+        atEnd = got == 0;
+        // The first NUL ends the text: nothing after it is read.
+        if (const void *nul = std::memchr(buffer.constData() + old, '\0', size_t(got))) {
+            buffer.resize(static_cast<const char *>(nul) - buffer.constData());
+            atEnd = true;
+        }
+
+        const qsizetype usable = atEnd ? buffer.size() : completeLinesEnd(buffer);
+        if (usable == 0 && !atEnd)
+            continue;
+        int filled = 0;
+        qsizetype recordStart = 0;
+        linefile::forEachLine(QByteArrayView(buffer.constData(), usable), [&](QByteArrayView line) {
+            if (filled == 0)
+                recordStart = line.data() - buffer.constData();
+            record[filled++] = line;
+            if (filled == perRecord) {
+                list.AppendRecord(record);
+                filled = 0;
+            }
+        });
+        // Keep the bytes of an incomplete record and of unfinished lines for the next round;
+        // they are split again from the record's first line.
+        buffer.remove(0, filled > 0 ? recordStart : usable);
+    }
+}
+
+void loadOne(const QString &path, AddressList &list, bool &loaded)
+{
+    loaded = false;
+    // Only a regular file counts; a folder of that name is as good as no file.
+    if (!QFileInfo(path).isFile()) {
+        loaded = true;
+        return;
+    }
+    try {
+        loadList(path, list);
+    } catch (...) {
+        // A list read only in part is not shown: the user would take it for the whole list.
+        list.Clear();
+        throw;
+    }
+    loaded = true;
+}
+
+void saveOne(const QString &path, const AddressList &list)
+{
+    if (list.Count() == 0) {
+        // A list without entries has no file; a file that will not go is left silently.
+        QFile::remove(path);
+        return;
+    }
+    QByteArray content;
+    try {
+        content = list.FileContent();
+    } catch (const std::bad_alloc &) {
+        throw PorError(messages::outOfMemory());
+    }
+    linefile::writeFileAtomically(path, content, messages::cannotCreate(path));
+}
+
+} // namespace
+
+void LoadLists(AddressBook &book)
+{
+    book.List1Loaded = false;
+    book.List2Loaded = false;
+    try {
+        loadOne(book.List2Path, book.List2, book.List2Loaded);
+        loadOne(book.List1Path, book.List1, book.List1Loaded);
+    } catch (const std::bad_alloc &) {
+        throw PorError(messages::outOfMemory());
+    }
+}
+
+void SaveLists(const AddressBook &book)
+{
+    if (book.List1Loaded)
+        saveOne(book.List1Path, book.List1);
+    if (book.List2Loaded)
+        saveOne(book.List2Path, book.List2);
+}
+
+QList<QByteArray> ListLines(const AddressList &list)
+{
+    QList<QByteArray> lines;
+    const int first = list.KeepsNumber() ? 0 : 1;
+    lines.reserve(qsizetype(list.Count()) * (FieldCount - first));
+    for (int i = 0; i < list.Count(); ++i) {
+        const AddressEntry e = list.Entry(i);
+        for (int f = first; f < FieldCount; ++f)
+            lines.append(e.field(Field(f)));
+    }
+    return lines;
+}
