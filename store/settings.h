@@ -24,9 +24,11 @@ constexpr int List1ColumnCount = 7;
 constexpr int List2ColumnCount = 6;
 
 // Reads the seventeen keys in order and applies each at once; a missing key or one that does not
-// convert keeps the value in force. Never fails.
+// convert keeps the value in force. Never fails. An empty path (the lists failed to load, so the
+// settings path was never set) reads nothing.
 void LoadSettings(const QString &path, SettingsTarget &target);
 
 // Writes the seventeen keys as plain decimal in one atomic replacement of the file, keeping every
-// other line. Throws PorError "%s に書き込めません".
+// other line. Throws PorError "%s に書き込めません". An empty path writes nothing: settings are not
+// written in a run that did not read them.
 void SaveSettings(const QString &path, const SettingsTarget &target);

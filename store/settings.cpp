@@ -1,0 +1,97 @@
+#include "settings.h"
+
+#include "integertext.h"
+#include "profile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+enum class Slot { Top, Left, Width, Height, Column };
+
+struct SettingsKey {
+    const char *section;
+    const char *key;
+    Slot slot;
+    int list;   // for columns
+    int column; // for columns, from 0
+};
+
+// The file's keys in the order they are read and written.
+const SettingsKey settingsKeys[] = {
+    {"Position", "Top", Slot::Top, 0, 0},      {"Position", "Left", Slot::Left, 0, 0},
+    {"Position", "Width", Slot::Width, 0, 0},  {"Position", "Height", Slot::Height, 0, 0},
+    {"List1", "Col1", Slot::Column, 1, 0},     {"List1", "Col2", Slot::Column, 1, 1},
+    {"List1", "Col3", Slot::Column, 1, 2},     {"List1", "Col4", Slot::Column, 1, 3},
+    {"List1", "Col5", Slot::Column, 1, 4},     {"List1", "Col6", Slot::Column, 1, 5},
+    {"List1", "Col7", Slot::Column, 1, 6},     {"List2", "Col1", Slot::Column, 2, 0},
+    {"List2", "Col2", Slot::Column, 2, 1},     {"List2", "Col3", Slot::Column, 2, 2},
+    {"List2", "Col4", Slot::Column, 2, 3},     {"List2", "Col5", Slot::Column, 2, 4},
+    {"List2", "Col6", Slot::Column, 2, 5},
+};
+static_assert(sizeof(settingsKeys) / sizeof(settingsKeys[0]) == 4 + List1ColumnCount + List2ColumnCount);
+
+int current(const SettingsTarget &target, const SettingsKey &k)
+{
+    switch (k.slot) {
+    case Slot::Top:
+        return target.Top();
+    case Slot::Left:
+        return target.Left();
+    case Slot::Width:
+        return target.Width();
+    case Slot::Height:
+        return target.Height();
+    case Slot::Column:
+        break;
+    }
+    return target.ColumnWidth(k.list, k.column);
+}
+
+void apply(SettingsTarget &target, const SettingsKey &k, int value)
+{
+    switch (k.slot) {
+    case Slot::Top:
+        target.SetTop(value);
+        return;
+    case Slot::Left:
+        target.SetLeft(value);
+        return;
+    case Slot::Width:
+        target.SetWidth(value);
+        return;
+    case Slot::Height:
+        target.SetHeight(value);
+        return;
+    case Slot::Column:
+        target.SetColumnWidth(k.list, k.column, value);
+        return;
+    }
+}
+
+} // namespace
+
+void LoadSettings(const QString &path, SettingsTarget &target)
+{
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const ProfileFile profile(file.readAll());
+    for (const SettingsKey &k : settingsKeys) {
+        if (const auto value = ParseSettingsInteger(profile.value(k.section, k.key)))
+            apply(target, k, *value);
+    }
+}
+
+void SaveSettings(const QString &path, const SettingsTarget &target)
+{
+    if (path.isEmpty())
+        return;
+    QList<ProfileWrite> writes;
+    for (const SettingsKey &k : settingsKeys)
+        writes.append({k.section, k.key, IntegerText(current(target, k))});
+    WritePrivateProfileStrings(path, writes);
+}
