@@ -1,0 +1,116 @@
+#include "widgets/URLLabel.h"
+
+#include "platform/shellopen.h"
+
+#include <QCursor>
+#include <QEnterEvent>
+#include <QMouseEvent>
+#include <QUrl>
+
+TURLLabel::TURLLabel(QWidget *owner) : QLabel(owner)
+{
+    // The caption is an address to show as it is, never markup.
+    setTextFormat(Qt::PlainText);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void TURLLabel::setHotTrack(bool value)
+{
+    if (hotTrack_ == value)
+        return;
+    hotTrack_ = value;
+    update();
+}
+
+void TURLLabel::setHotColor(TColor value)
+{
+    if (hotColor_ == value)
+        return;
+    hotColor_ = value;
+    update();
+}
+
+void TURLLabel::setPushedColor(TColor value)
+{
+    if (pushedColor_ == value)
+        return;
+    pushedColor_ = value;
+    update();
+}
+
+void TURLLabel::setFontColor(TColor color)
+{
+    fontColor_ = color;
+    applyFontColor();
+    update();
+}
+
+void TURLLabel::applyFontColor()
+{
+    QPalette colours = palette();
+    colours.setColor(foregroundRole(), ToQColor(fontColor_));
+    setPalette(colours);
+}
+
+void TURLLabel::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    // A system colour (the default clWindowText) follows the application's palette when it changes.
+    if (event->type() == QEvent::ApplicationPaletteChange && (fontColor_ & 0x80000000))
+        applyFontColor();
+}
+
+void TURLLabel::enterEvent(QEnterEvent *event)
+{
+    QLabel::enterEvent(event);
+    if (!hotTrack_)
+        return;
+    SavedColor = fontColor_;
+    setFontColor(hotColor_);
+}
+
+void TURLLabel::leaveEvent(QEvent *event)
+{
+    QLabel::leaveEvent(event);
+    if (hotTrack_)
+        setFontColor(SavedColor);
+}
+
+void TURLLabel::buttonDown()
+{
+    if (hotTrack_)
+        setFontColor(pushedColor_);
+    // Any button opens, and so does the second press of a double click: the caption is opened
+    // once per press.
+    if (Executable)
+        ShellOpen(QUrl(text()));
+}
+
+void TURLLabel::mousePressEvent(QMouseEvent *event)
+{
+    QLabel::mousePressEvent(event);
+    event->accept();
+    buttonDown();
+}
+
+void TURLLabel::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QLabel::mouseDoubleClickEvent(event);
+    event->accept();
+    buttonDown();
+}
+
+void TURLLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    QLabel::mouseReleaseEvent(event);
+    event->accept();
+    if (!hotTrack_)
+        return;
+    const bool inside = rect().contains(mapFromGlobal(pointerPosition()));
+    setFontColor(inside ? hotColor_ : SavedColor);
+}
+
+QPoint TURLLabel::pointerPosition() const
+{
+    return QCursor::pos();
+}
