@@ -1,0 +1,698 @@
+#include "app/AddrMain.h"
+
+#include "app/InputForm.h"
+#include "app/errorreport.h"
+#include "app/listmodel.h"
+#include "app/messagedialog.h"
+#include "app/spinedit.h"
+#include "platform/launchtargets.h"
+#include "platform/shellopen.h"
+#include "store/cp932.h"
+#include "store/errors.h"
+#include "store/integertext.h"
+#include "store/listfiles.h"
+#include "store/memberlist.h"
+#include "widgets/About.h"
+#include "widgets/appearance.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+QString text(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+constexpr int designedWidth = 480;
+constexpr int designedHeight = 258;
+// How long to wait for the window manager to tell the frame before taking the window as it is.
+constexpr int frameWaitMs = 1500;
+constexpr int hintDelayMs = 500;
+constexpr int hintShowMs = 2500;
+} // namespace
+
+TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWindow(parent)
+{
+    setWindowTitle(MainTitle());
+    setWindowIcon(ProgramIcon());
+    setFont(ProgramFont());
+    setObjectName(QStringLiteral("MainForm"));
+
+    model1_ = new AddressListModel(book_.List1, this);
+    model2_ = new AddressListModel(book_.List2, this);
+
+    buildMenus();
+
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    buildToolBar();
+    layout->addWidget(CoolBar1);
+
+    PageControl1 = new QTabWidget(central);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    TabSheet1 = new QWidget;
+    TabSheet2 = new QWidget;
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    PageControl1->addTab(TabSheet1, text("ぽるておともだち"));
+    PageControl1->addTab(TabSheet2, text("おともだち"));
+    ListView1 = buildListView(model1_, TabSheet1);
+    ListView2 = buildListView(model2_, TabSheet2);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView2->setObjectName(QStringLiteral("ListView2"));
+    layout->addWidget(PageControl1, 1);
+    setCentralWidget(central);
+
+    hintTimer_ = new QTimer(this);
+    hintTimer_->setSingleShot(true);
+    hintTimer_->setInterval(hintDelayMs);
+    connect(hintTimer_, &QTimer::timeout, this, [this] {
+        if (hintView_ && hintView_->viewport()->underMouse())
+            QToolTip::showText(QCursor::pos(), text("ダブルクリックで編集"), hintView_->viewport(), QRect(),
+                               hintShowMs);
+    });
+
+    frameTimer_ = new QTimer(this);
+    frameTimer_->setSingleShot(true);
+    frameTimer_->setInterval(frameWaitMs);
+    connect(frameTimer_, &QTimer::timeout, this, [this] { settleFrame(); });
+
+    // The window is created at the designed size; where it goes is the window system's choice.
+    requestedOuter_ = QRect(0, 0, designedWidth, designedHeight);
+    resize(designedWidth, designedHeight);
+
+    // The last page is the designed active one; loading list 2 successfully turns to list 1's page.
+    PageControl1->setCurrentWidget(TabSheet2);
+    Guarded([&] { FormCreate(programDirectory); });
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setFont(QApplication::font("QMenuBar"));
+    auto addMenu = [&](const char *caption, const char *name, void (TMainForm::*rule)()) {
+        QMenu *menu = bar->addMenu(text(caption));
+        menu->setObjectName(QString::fromLatin1(name));
+        menu->setFont(QApplication::font("QMenu"));
+        if (rule)
+            connect(menu, &QMenu::aboutToShow, this, [this, rule] { Guarded([&] { (this->*rule)(); }); });
+        return menu;
+    };
+    auto addItem = [&](QMenu *menu, const char *caption, const char *name, void (TMainForm::*handler)()) {
+        QAction *action = menu->addAction(text(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        return action;
+    };
+
+    File1 = addMenu("ファイル(&F)", "File1", &TMainForm::File1Click);
+    MakePorMem1 = addItem(File1, "ぽるてソフト用リストファイル作成(&C)", "MakePorMem1", &TMainForm::MakePorMem1Click);
+    File1->addSeparator();
+    Exit1 = addItem(File1, "終了(&X)", "Exit1", &TMainForm::Exit1Click);
+
+    Edit1 = addMenu("編集(&E)", "Edit1", &TMainForm::Edit1Click);
+    New1 = addItem(Edit1, "新規追加(&N)", "New1", &TMainForm::New1Click);
+    Modify1 = addItem(Edit1, "修正(&M)", "Modify1", &TMainForm::Modify1Click);
+    Edit1->addSeparator();
+    Up1 = addItem(Edit1, "上へ移動(&U)", "Up1", &TMainForm::Up1Click);
+    Down1 = addItem(Edit1, "下へ移動(&L)", "Down1", &TMainForm::Down1Click);
+    Edit1->addSeparator();
+    Delete1 = addItem(Edit1, "削除(&D)", "Delete1", &TMainForm::Delete1Click);
+
+    Execute1 = addMenu("実行(&E)", "Execute1", &TMainForm::Execute1Click);
+    Mail1 = addItem(Execute1, "メールを送る(&M)", "Mail1", &TMainForm::Mail1Click);
+    Home1 = addItem(Execute1, "ホームページを見る(&W)", "Home1", &TMainForm::Home1Click);
+    Execute1->addSeparator();
+    PorTop1 = addItem(Execute1, "ぽるてトップ(&U)", "PorTop1", &TMainForm::PorTop1Click);
+
+    Help1 = addMenu("ヘルプ(&H)", "Help1", nullptr);
+    About1 = addItem(Help1, "バージョン情報(&A)...", "About1", &TMainForm::About1Click);
+}
+
+void TMainForm::buildToolBar()
+{
+    CoolBar1 = new QWidget(this);
+    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+    CoolBar1->setFixedHeight(24);
+    CoolBar1->setAutoFillBackground(true);
+    QPalette palette = CoolBar1->palette();
+    palette.setBrush(QPalette::Window, QBrush(CoolBarBackground()));
+    CoolBar1->setPalette(palette);
+    auto *band = new QHBoxLayout(CoolBar1);
+    band->setContentsMargins(2, 2, 2, 2);
+    band->setSpacing(0);
+
+    ToolBar1 = new QToolBar(CoolBar1);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    ToolBar1->setContentsMargins(0, 0, 0, 0);
+    ToolBar1->layout()->setSpacing(0);
+    ToolBar1->layout()->setContentsMargins(0, 0, 0, 0);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; padding: 0px; }"));
+    band->addWidget(ToolBar1);
+    band->addStretch(1);
+
+    auto addButton = [&](const char *caption, const char *name, void (TMainForm::*handler)()) {
+        auto *button = new QToolButton(ToolBar1);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setText(text(caption));
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setFixedSize(69, 20);
+        connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        ToolBar1->addWidget(button);
+        return button;
+    };
+    auto addSeparator = [&](const char *name) {
+        auto *line = new QFrame(ToolBar1);
+        line->setObjectName(QString::fromLatin1(name));
+        line->setFrameShape(QFrame::VLine);
+        line->setFrameShadow(QFrame::Sunken);
+        line->setFixedSize(8, 20);
+        ToolBar1->addWidget(line);
+    };
+    New3 = addButton("新規追加", "New3", &TMainForm::New1Click);
+    addSeparator("ToolButton2");
+    Up3 = addButton("上へ移動", "Up3", &TMainForm::Up1Click);
+    Down3 = addButton("下へ移動", "Down3", &TMainForm::Down1Click);
+    addSeparator("ToolButton1");
+    Mail3 = addButton("メール", "Mail3", &TMainForm::Mail1Click);
+    Home3 = addButton("ホーム", "Home3", &TMainForm::Home1Click);
+    addSeparator("ToolButton5");
+    PorTop3 = addButton("ぽるてトップ", "PorTop3", &TMainForm::PorTop1Click);
+}
+
+QTreeView *TMainForm::buildListView(AddressListModel *model, QWidget *page)
+{
+    auto *view = new QTreeView(page);
+    view->setModel(model);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true); // rows are measured once, so a million of them scroll smoothly
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSortingEnabled(false);
+    view->setTextElideMode(Qt::ElideRight);
+    // The selection stays as visible without the focus as with it.
+    QPalette palette = view->palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setBrush(QPalette::Inactive, role, palette.brush(QPalette::Active, role));
+    view->setPalette(palette);
+
+    QHeaderView *header = view->header();
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(0);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    const int list = model == model1_ ? 0 : 1;
+    for (int column = 0; column < model->columnCount(); ++column)
+        header->resizeSection(column, widths_[list][column]);
+    connect(header, &QHeaderView::sectionResized, this, [this, list](int column, int, int size) {
+        if (!applyingWidth_ && column < 7)
+            widths_[list][column] = size;
+    });
+
+    view->viewport()->setMouseTracking(true);
+    view->viewport()->installEventFilter(this);
+
+    auto *pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->addWidget(view);
+    return view;
+}
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    QTreeView *view = watched == ListView1->viewport() ? ListView1 : watched == ListView2->viewport() ? ListView2 : nullptr;
+    if (!view)
+        return QMainWindow::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            // After the view has handled the click itself, so the row under the pointer is selected.
+            QMetaObject::invokeMethod(
+                this, [this, view] { Guarded([&] { view == ListView1 ? ListView1DblClick() : ListView2DblClick(); }); },
+                Qt::QueuedConnection);
+        }
+        break;
+    case QEvent::MouseMove:
+        if (hintView_ != view) {
+            hintView_ = view;
+            hintTimer_->start();
+        } else if (hintTimer_->isActive()) {
+            hintTimer_->start(); // the pointer must rest before the hint shows
+        }
+        break;
+    case QEvent::Leave:
+        hintTimer_->stop();
+        hintView_ = nullptr;
+        break;
+    case QEvent::ToolTip:
+        return true; // the hint has its own timing
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Start-up and close
+
+void TMainForm::FormCreate(const QString &programDirectory)
+{
+    const QString directory = programDirectory.isEmpty() ? ProgramDirectory() : programDirectory;
+    SetListPaths(book_, directory);
+    auto afterLoading = [this] {
+        model1_->Reload();
+        model2_->Reload();
+        PageControl1->setCurrentWidget(book_.List2Loaded ? TabSheet1 : TabSheet2);
+    };
+    try {
+        LoadLists(book_);
+    } catch (...) {
+        afterLoading();
+        throw;
+    }
+    afterLoading();
+    book_.SettingsPath = SettingsPathIn(directory);
+    LoadSettings(book_.SettingsPath, *this);
+    settingsRead_ = true;
+}
+
+bool TMainForm::FormCloseQuery()
+{
+    bool saved = false;
+    Guarded([&] {
+        SaveLists(book_);
+        // Settings that were never read are not written: they would overwrite the user's file.
+        if (settingsRead_)
+            SaveSettings(book_.SettingsPath, *this);
+        saved = true;
+    });
+    return saved;
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    if (FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TMainForm::Exit1Click()
+{
+    close();
+}
+
+void TMainForm::BringToFront(const QByteArray &activationToken)
+{
+    if (!activationToken.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken);
+    raise();
+    activateWindow();
+}
+
+// ---- Menu states, computed as a menu opens
+
+void TMainForm::File1Click()
+{
+    MakePorMem1->setEnabled(book_.List1.Count() > 0);
+}
+
+void TMainForm::Edit1Click()
+{
+    const bool selected = selectedRow() >= 0;
+    for (QAction *action : {Modify1, Delete1, Up1, Down1})
+        action->setEnabled(selected);
+}
+
+void TMainForm::Execute1Click()
+{
+    const int row = selectedRow();
+    if (row < 0) {
+        Mail1->setEnabled(false);
+        Home1->setEnabled(false);
+        return;
+    }
+    const AddressList &list = activeModel()->list();
+    Mail1->setEnabled(!IsEmptyField(list.FieldOf(row, Field::Mail)));
+    Home1->setEnabled(!IsEmptyField(list.FieldOf(row, Field::Home)));
+}
+
+// ---- Active list and selection
+
+int TMainForm::activeListNumber() const
+{
+    return PageControl1->currentWidget() == TabSheet1 ? 1 : 2;
+}
+
+AddressListModel *TMainForm::activeModel() const
+{
+    return activeListNumber() == 1 ? model1_ : model2_;
+}
+
+QTreeView *TMainForm::activeView() const
+{
+    return activeListNumber() == 1 ? ListView1 : ListView2;
+}
+
+int TMainForm::selectedRow() const
+{
+    const QModelIndexList rows = activeView()->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+// ---- Editing commands
+
+void TMainForm::PrepareNew()
+{
+    const bool list1 = activeListNumber() == 1;
+    InputDlg->StaticText1->setVisible(list1);
+    InputDlg->SpinEdit1->setVisible(list1);
+    InputDlg->SpinEdit1->SetValue(1);
+    for (int i = 0; i < 6; ++i)
+        InputDlg->SetEditBytes(i, QByteArray());
+}
+
+void TMainForm::PrepareModify(int row)
+{
+    const AddressEntry entry = activeModel()->list().Entry(row);
+    const bool list1 = activeListNumber() == 1;
+    InputDlg->StaticText1->setVisible(list1);
+    InputDlg->SpinEdit1->setVisible(list1);
+    if (list1) {
+        const std::optional<qint32> number = ParseIntegerText(QByteArrayView(entry.Number));
+        if (!number)
+            throw PorError(messages::notAnInteger(cp932::decode(entry.Number)));
+        InputDlg->SpinEdit1->SetValue(*number);
+    }
+    const Field fields[] = {Field::Handle, Field::Mail, Field::Home, Field::ICQ, Field::PostPet, Field::Memo};
+    for (int i = 0; i < 6; ++i)
+        InputDlg->SetEditBytes(i, entry.field(fields[i]));
+}
+
+AddressEntry TMainForm::ReadDialog() const
+{
+    AddressEntry entry;
+    // The field's own leaving rule keeps the value in range; the bound holds whatever way OK was reached.
+    entry.Number = IntegerText(qBound(0, InputDlg->SpinEdit1->Value(), 99));
+    const Field fields[] = {Field::Handle, Field::Mail, Field::Home, Field::ICQ, Field::PostPet, Field::Memo};
+    for (int i = 0; i < 6; ++i)
+        entry.field(fields[i]) = InputDlg->EditBytes(i);
+    return entry;
+}
+
+void TMainForm::New1Click()
+{
+    PrepareNew();
+    if (InputDlg->ShowModal() != mrOk)
+        return;
+    activeModel()->Append(ReadDialog());
+}
+
+void TMainForm::Modify1Click()
+{
+    if (selectedRow() < 0)
+        return;
+    PrepareModify(selectedRow());
+    if (InputDlg->ShowModal() != mrOk)
+        return;
+    const int row = selectedRow();
+    if (row >= 0)
+        activeModel()->Replace(row, ReadDialog());
+}
+
+void TMainForm::ListView1DblClick()
+{
+    Modify1Click();
+}
+
+void TMainForm::ListView2DblClick()
+{
+    Modify1Click();
+}
+
+void TMainForm::Delete1Click()
+{
+    if (selectedRow() < 0)
+        return;
+    const int answer = MessageDialog(text("選択したアイテムを、削除してもよろしいですか？"), MsgDlgType::Confirmation,
+                                     MsgDlgBtn::Yes | MsgDlgBtn::No, 0);
+    if (answer == mrNo)
+        throw EAbort();
+    if (answer != mrYes)
+        return;
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    QTreeView *view = activeView();
+    activeModel()->Delete(row);
+    view->selectionModel()->clearSelection(); // the command selects no other row
+}
+
+void TMainForm::Up1Click()
+{
+    MoveSelected(-1);
+}
+
+void TMainForm::Down1Click()
+{
+    MoveSelected(+1);
+}
+
+void TMainForm::MoveSelected(int direction)
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    AddressListModel *model = activeModel();
+    const int target = row + direction;
+    if (target < 0 || target >= model->rowCount())
+        return;
+    model->Swap(row, target);
+    // Only the selection follows the entry; the focus mark stays and the view does not scroll.
+    activeView()->selectionModel()->select(model->index(target, 0),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+// ---- Launching
+
+void TMainForm::openField(Field field)
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    const QByteArray value = activeModel()->list().FieldOf(row, field);
+    if (IsEmptyField(value))
+        return;
+    const QString target = cp932::decode(value);
+    if (field == Field::Mail) {
+        ShellOpen(MailTarget(target));
+    } else if (const std::optional<QUrl> url = HomeTarget(target)) {
+        ShellOpen(*url);
+    }
+}
+
+void TMainForm::Mail1Click()
+{
+    openField(Field::Mail);
+}
+
+void TMainForm::Home1Click()
+{
+    openField(Field::Home);
+}
+
+QString TMainForm::TopPageAddress()
+{
+    return QStringLiteral("http://www.example.jp/");
+}
+
+void TMainForm::PorTop1Click()
+{
+    ShellOpen(QUrl(TopPageAddress()));
+}
+
+void TMainForm::About1Click()
+{
+    TAboutDlg dialog(this);
+    dialog.exec();
+}
+
+void TMainForm::MakePorMem1Click()
+{
+    if (!ExportMemberList(book_))
+        return;
+    MessageDialog(text("ぽるてアドレス帳のフォルダにPorMem.txtを作成しました。このファイルをぽるてソフトのフォルダにコピーしてお使い下さい。"),
+                  MsgDlgType::Information, MsgDlgBtn::OK, 0);
+}
+
+// ---- Geometry: the settings hold the outer bounds of the window
+
+QRect TMainForm::outerGeometry() const
+{
+    if (!frameKnown_) {
+        QRect outer = requestedOuter_;
+        if (!positionGiven_ && isVisible())
+            outer.moveTopLeft(frameGeometry().topLeft());
+        return outer;
+    }
+    if (isMinimized() && lastNormalOuter_.isValid())
+        return lastNormalOuter_;
+    return frameGeometry();
+}
+
+void TMainForm::setOuterGeometry(const QRect &outer)
+{
+    if (!frameKnown_) {
+        requestedOuter_ = outer;
+        if (positionGiven_)
+            move(outer.topLeft()); // move() places the frame
+        resize(outer.size());      // corrected by the frame's size once it is known
+        return;
+    }
+    if (isMaximized() || isMinimized())
+        showNormal();
+    const QSize frameExtra = frameGeometry().size() - geometry().size();
+    move(outer.topLeft());
+    resize(outer.size() - frameExtra);
+}
+
+void TMainForm::settleFrame()
+{
+    if (frameKnown_ || !isVisible())
+        return;
+    frameTimer_->stop();
+    frameKnown_ = true;
+    const QSize frameExtra = frameGeometry().size() - geometry().size();
+    resize(requestedOuter_.size() - frameExtra);
+    if (positionGiven_ && frameGeometry().topLeft() != requestedOuter_.topLeft())
+        move(requestedOuter_.topLeft());
+    lastNormalOuter_ = QRect(frameGeometry().topLeft(), requestedOuter_.size());
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!frameKnown_ && !frameTimer_->isActive()) {
+        // Without a window manager (or offscreen) there is no frame to wait for.
+        const bool framed = windowHandle() && QGuiApplication::platformName() == QLatin1String("xcb");
+        if (framed)
+            frameTimer_->start();
+        else
+            QTimer::singleShot(0, this, [this] { settleFrame(); });
+    }
+}
+
+void TMainForm::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    if (!frameKnown_ && isVisible() && frameGeometry().size() != geometry().size())
+        settleFrame();
+    if (frameKnown_ && !isMinimized() && !isMaximized())
+        lastNormalOuter_ = frameGeometry();
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (!frameKnown_ && isVisible() && frameGeometry().size() != geometry().size())
+        settleFrame();
+    if (frameKnown_ && !isMinimized() && !isMaximized())
+        lastNormalOuter_ = frameGeometry();
+}
+
+void TMainForm::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMaximized() && frameKnown_)
+        lastNormalOuter_ = frameGeometry();
+}
+
+int TMainForm::Top() const
+{
+    return outerGeometry().top();
+}
+
+int TMainForm::Left() const
+{
+    return outerGeometry().left();
+}
+
+int TMainForm::Width() const
+{
+    return outerGeometry().width();
+}
+
+int TMainForm::Height() const
+{
+    return outerGeometry().height();
+}
+
+void TMainForm::SetTop(int value)
+{
+    QRect outer = outerGeometry();
+    outer.moveTop(value);
+    positionGiven_ = true;
+    setOuterGeometry(outer);
+}
+
+void TMainForm::SetLeft(int value)
+{
+    QRect outer = outerGeometry();
+    outer.moveLeft(value);
+    positionGiven_ = true;
+    setOuterGeometry(outer);
+}
+
+void TMainForm::SetWidth(int value)
+{
+    QRect outer = outerGeometry();
+    outer.setWidth(value);
+    setOuterGeometry(outer);
+}
+
+void TMainForm::SetHeight(int value)
+{
+    QRect outer = outerGeometry();
+    outer.setHeight(value);
+    setOuterGeometry(outer);
+}
+
+int TMainForm::ColumnWidth(int list, int column) const
+{
+    return widths_[list - 1][column];
+}
+
+void TMainForm::SetColumnWidth(int list, int column, int width)
+{
+    widths_[list - 1][column] = width;
+    QTreeView *view = list == 1 ? ListView1 : ListView2;
+    applyingWidth_ = true;
+    view->header()->resizeSection(column, qMax(0, width));
+    applyingWidth_ = false;
+}

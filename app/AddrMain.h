@@ -1,0 +1,128 @@
+#pragma once
+
+#include "store/addressbook.h"
+#include "store/settings.h"
+
+#include <QMainWindow>
+#include <QRect>
+
+class AddressListModel;
+class QAction;
+class QMenu;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+class QTimer;
+class TInputDlg;
+
+// The main window: both lists on their tabs, the menus and tool bar, and every command handler.
+// Handlers run inside Guarded(): an error is reported and the window goes on.
+class TMainForm : public QMainWindow, public SettingsTarget {
+    Q_OBJECT
+public:
+    // Builds the window and runs FormCreate (paths, lists, settings) with files in programDirectory
+    // (by default the running program's folder).
+    explicit TMainForm(const QString &programDirectory = QString(), QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    void SetInputDlg(TInputDlg *dialog) { InputDlg = dialog; }
+
+    AddressBook &Book() { return book_; }
+    AddressListModel *Model(int list) const { return list == 1 ? model1_ : model2_; }
+
+    // Parts, by the names users and tests know them.
+    QWidget *CoolBar1 = nullptr;
+    QToolBar *ToolBar1 = nullptr;
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *TabSheet1 = nullptr, *TabSheet2 = nullptr;
+    QTreeView *ListView1 = nullptr, *ListView2 = nullptr;
+    QMenu *File1 = nullptr, *Edit1 = nullptr, *Execute1 = nullptr, *Help1 = nullptr;
+    QAction *MakePorMem1 = nullptr, *Exit1 = nullptr;
+    QAction *New1 = nullptr, *Modify1 = nullptr, *Up1 = nullptr, *Down1 = nullptr, *Delete1 = nullptr;
+    QAction *Mail1 = nullptr, *Home1 = nullptr, *PorTop1 = nullptr, *About1 = nullptr;
+    QToolButton *New3 = nullptr, *Up3 = nullptr, *Down3 = nullptr, *Mail3 = nullptr, *Home3 = nullptr,
+                *PorTop3 = nullptr;
+    TInputDlg *InputDlg = nullptr;
+
+    // Command handlers.
+    void FormCreate(const QString &programDirectory);
+    bool FormCloseQuery(); // saves lists then settings; false when a save failed (already reported)
+    void File1Click();
+    void Edit1Click();
+    void Execute1Click();
+    void MakePorMem1Click();
+    void Exit1Click();
+    void New1Click();
+    void Modify1Click();
+    void Delete1Click();
+    void Up1Click();
+    void Down1Click();
+    void Mail1Click();
+    void Home1Click();
+    void PorTop1Click();
+    void About1Click();
+    void ListView1DblClick();
+    void ListView2DblClick();
+
+    // The running copy is asked to come to the front by a second start.
+    void BringToFront(const QByteArray &activationToken);
+
+    // SettingsTarget: outer bounds of the window and the column widths.
+    int Top() const override;
+    int Left() const override;
+    int Width() const override;
+    int Height() const override;
+    void SetTop(int value) override;
+    void SetLeft(int value) override;
+    void SetWidth(int value) override;
+    void SetHeight(int value) override;
+    int ColumnWidth(int list, int column) const override;
+    void SetColumnWidth(int list, int column, int width) override;
+
+    static QString TopPageAddress();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildToolBar();
+    QTreeView *buildListView(AddressListModel *model, QWidget *page);
+    int activeListNumber() const;
+    AddressListModel *activeModel() const;
+    QTreeView *activeView() const;
+    int selectedRow() const; // -1 when the active list has no selected row
+    void PrepareNew();
+    void PrepareModify(int row);
+    AddressEntry ReadDialog() const;
+    void MoveSelected(int direction);
+    void openField(Field field);
+    QRect outerGeometry() const;
+    void setOuterGeometry(const QRect &outer);
+    void settleFrame();
+
+    AddressBook book_;
+    AddressListModel *model1_ = nullptr;
+    AddressListModel *model2_ = nullptr;
+    bool settingsRead_ = false;
+
+    // Until the window manager has told us the frame, the outer bounds are what was asked for.
+    QRect requestedOuter_;
+    bool positionGiven_ = false;
+    bool frameKnown_ = false;
+    QRect lastNormalOuter_;
+    QTimer *frameTimer_ = nullptr;
+
+    // Column widths as set or dragged; a negative stored width shows as 0 and is written back as it was.
+    int widths_[2][7] = {{50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50, 0}};
+    bool applyingWidth_ = false;
+
+    QTimer *hintTimer_ = nullptr;
+    QTreeView *hintView_ = nullptr;
+};

@@ -1,0 +1,58 @@
+#include "app/startup.h"
+
+#include "app/AddrMain.h"
+#include "app/InputForm.h"
+#include "app/apptitle.h"
+#include "app/errorreport.h"
+#include "app/messagedialog.h"
+#include "platform/singleinstance.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QSessionManager>
+
+namespace {
+QByteArray activationToken()
+{
+    QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    if (token.isEmpty())
+        token = qgetenv("DESKTOP_STARTUP_ID");
+    return token;
+}
+} // namespace
+
+int RunPorAddr(int &argc, char **argv)
+{
+    QApplication app(argc, argv);
+    SetApplicationTitle(DefaultTitle(QCoreApplication::applicationFilePath()));
+
+    SingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    switch (instance.tryAcquire()) {
+    case SingleInstance::Result::AnotherRuns:
+        instance.activateRunningCopy(activationToken());
+        return 0;
+    case SingleInstance::Result::Failed:
+        PlainMessage(QString::fromUtf8("プログラムを起動できません"));
+        return 0;
+    case SingleInstance::Result::Acquired:
+        break;
+    }
+
+    SetApplicationTitle(MainTitle());
+    TMainForm MainForm;
+    TInputDlg InputDlg(&MainForm);
+    MainForm.SetInputDlg(&InputDlg);
+
+    instance.listen();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &MainForm, &TMainForm::BringToFront);
+    // At logoff the same save runs; when it fails the logoff is refused.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainForm, [&MainForm](QSessionManager &manager) {
+        if (!MainForm.FormCloseQuery())
+            manager.cancel();
+    });
+
+    MainForm.show();
+    app.exec();
+    instance.release();
+    return 0;
+}
