@@ -1,0 +1,126 @@
+// Memory figures from /proc/meminfo and the locale's thousands separator.
+#include "platform/localeinfo.h"
+#include "platform/memorystatus.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QtTest>
+#include <sys/sysinfo.h>
+
+class SystemStatusTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parseMemInfo_data();
+    void parseMemInfo();
+    void globalMemoryStatus_matchesKernel();
+    void globalMemoryStatus_takesTestSource();
+    void separator_isSystemLocales();
+    void separator_keptUntilLocaleChange();
+};
+
+namespace {
+QByteArray meminfo(const QByteArray &total, const QByteArray &available)
+{
+    QByteArray text = "MemTotal:       " + total + " kB\nMemFree:          100000 kB\n";
+    if (!available.isNull())
+        text += "MemAvailable:   " + available + " kB\n";
+    return text + "Buffers:            2376 kB\nCached:           119168 kB\nHugePages_Total:       0\n";
+}
+} // namespace
+
+void SystemStatusTest::parseMemInfo_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<quint64>("totalPhys");
+    QTest::addColumn<int>("load");
+
+    QTest::newRow("128 MB, 37 %") << meminfo("130048", "81930") << quint64(133169152) << 37;
+    QTest::newRow("half rounds up") << meminfo("1000", "625") << quint64(1024000) << 38;
+    QTest::newRow("just below half") << meminfo("1000", "626") << quint64(1024000) << 37;
+    QTest::newRow("idle") << meminfo("1000", "1000") << quint64(1024000) << 0;
+    QTest::newRow("all in use") << meminfo("1000", "0") << quint64(1024000) << 100;
+    QTest::newRow("available above total") << meminfo("1000", "2000") << quint64(1024000) << 0;
+    QTest::newRow("4 GiB") << meminfo("4194304", "2097152") << quint64(4294967296) << 50;
+    QTest::newRow("24 GB machine") << meminfo("24683736", "24372256") << quint64(25276145664) << 1;
+    QTest::newRow("2 TiB") << meminfo("2147483648", "536870912") << quint64(2199023255552) << 75;
+    QTest::newRow("old kernel without available")
+        << meminfo("1000000", QByteArray()) << quint64(1024000000) << 78; // free+buffers+cached = 221544
+    QTest::newRow("empty") << QByteArray() << quint64(0) << 0;
+    QTest::newRow("total unreadable")
+        << QByteArray("MemTotal: lots kB\nMemAvailable: 10 kB\n") << quint64(0) << 0;
+    QTest::newRow("total zero") << meminfo("0", "0") << quint64(0) << 0;
+    QTest::newRow("total beyond 64 bits") << meminfo("18446744073709551615", "0") << quint64(0) << 0;
+}
+
+void SystemStatusTest::parseMemInfo()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(quint64, totalPhys);
+    QFETCH(int, load);
+
+    const MemoryStatus status = ParseMemInfo(text);
+    QCOMPARE(status.TotalPhys, totalPhys);
+    QCOMPARE(status.MemoryLoad, load);
+}
+
+void SystemStatusTest::globalMemoryStatus_matchesKernel()
+{
+    struct sysinfo info {};
+    QCOMPARE(sysinfo(&info), 0);
+    const quint64 kernelTotal = quint64(info.totalram) * info.mem_unit;
+
+    const MemoryStatus status = GlobalMemoryStatus();
+    // /proc/meminfo rounds the total down to whole kibibytes.
+    QVERIFY2(status.TotalPhys <= kernelTotal && kernelTotal - status.TotalPhys < 1024,
+             qPrintable(QStringLiteral("%1 vs %2").arg(status.TotalPhys).arg(kernelTotal)));
+    QVERIFY(status.MemoryLoad >= 0 && status.MemoryLoad <= 100);
+}
+
+void SystemStatusTest::globalMemoryStatus_takesTestSource()
+{
+    const MemoryStatus fake{quint64(1) << 40, 42};
+    SetMemoryStatusSource([fake] { return fake; });
+    const MemoryStatus seen = GlobalMemoryStatus();
+    SetMemoryStatusSource({});
+
+    QCOMPARE(seen.TotalPhys, fake.TotalPhys);
+    QCOMPARE(seen.MemoryLoad, 42);
+    QVERIFY(GlobalMemoryStatus().TotalPhys != fake.TotalPhys);
+}
+
+void SystemStatusTest::separator_isSystemLocales()
+{
+    RereadSystemLocale();
+    QCOMPARE(SystemThousandsSeparator(), QLocale::system().groupSeparator());
+}
+
+void SystemStatusTest::separator_keptUntilLocaleChange()
+{
+    QString systemSeparator = QStringLiteral(".");
+    SetThousandsSeparatorSource([&systemSeparator] { return systemSeparator; });
+    RereadSystemLocale();
+    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("."));
+
+    // The setting changes, but nothing announced it yet.
+    systemSeparator = QStringLiteral("'");
+    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("."));
+
+    WatchLocaleChanges(QCoreApplication::instance());
+    QEvent change(QEvent::LocaleChange);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &change);
+    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("'"));
+
+    // Other events leave it alone.
+    systemSeparator = QString();
+    QEvent other(QEvent::FontChange);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &other);
+    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("'"));
+
+    SetThousandsSeparatorSource({});
+    RereadSystemLocale();
+    QCOMPARE(SystemThousandsSeparator(), QLocale::system().groupSeparator());
+}
+
+QTEST_GUILESS_MAIN(SystemStatusTest)
+#include "tst_systemstatus.moc"
