@@ -14,9 +14,13 @@ namespace cp932 {
 
 QString decode(const QByteArray &bytes)
 {
-    // Stateless: a lone lead byte at the end must show as U+001A rather than vanish.
+    // A lead byte at the very end would vanish without a trace (only the error flag is set);
+    // followed by a line end, which no field holds, it shows as U+001A like any other bad byte.
     QStringDecoder decoder(codecName, QStringConverter::Flag::Stateless);
-    return decoder.decode(bytes);
+    QString text = decoder.decode(bytes + '\n');
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    return text;
 }
 
 QString mapLookalikes(QString text)

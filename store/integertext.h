@@ -8,6 +8,11 @@
 // eight significant hex digits (a 32-bit pattern, no sign); nothing may follow.
 std::optional<qint32> ParseIntegerText(QByteArrayView text);
 std::optional<qint32> ParseIntegerText(const QString &text); // non-ASCII text is never an integer
+// A QByteArray converts to both of the above; this settles which.
+inline std::optional<qint32> ParseIntegerText(const QByteArray &text)
+{
+    return ParseIntegerText(QByteArrayView(text));
+}
 
 // The settings file's reading: a leading "0x"/"0X" on a text longer than 2 bytes counts as "$".
 std::optional<qint32> ParseSettingsInteger(QByteArrayView text);

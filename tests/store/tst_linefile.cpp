@@ -1,0 +1,122 @@
+#include "store/errors.h"
+#include "store/linefile.h"
+#include "support/storetest.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using storetest::readBytes;
+using storetest::writeBytes;
+
+class TestLineFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readsLines_data();
+    void readsLines();
+    void writesEveryLineWithCrLf_data();
+    void writesEveryLineWithCrLf();
+    void writeReplacesWholeFile();
+    void writeRefusesFolderOfThatName();
+    void readOfMissingFileNamesThePath();
+};
+
+using Lines = QList<QByteArray>;
+
+void TestLineFile::readsLines_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Lines>("lines");
+
+    const QByteArray longLine(100 * 1024, 'x');
+    QTest::newRow("empty file") << QByteArray() << Lines{};
+    QTest::newRow("one line end only") << QByteArray("\r\n") << Lines{""};
+    QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << Lines{"a", "b"};
+    QTest::newRow("LF only") << QByteArray("a\nb\n") << Lines{"a", "b"};
+    QTest::newRow("CR only") << QByteArray("a\rb\r") << Lines{"a", "b"};
+    QTest::newRow("LF CR is two ends") << QByteArray("a\n\rb") << Lines{"a", "", "b"};
+    QTest::newRow("mixed ends") << QByteArray("a\r\n\nb\rc\n\r\n") << Lines{"a", "", "b", "c", ""};
+    QTest::newRow("no final end") << QByteArray("a\r\nb") << Lines{"a", "b"};
+    QTest::newRow("empty lines kept") << QByteArray("\r\n\r\nz\r\n") << Lines{"", "", "z"};
+    QTest::newRow("NUL ends the text") << QByteArray("a\r\nb\r\n\0c\r\n", 10) << Lines{"a", "b"};
+    QTest::newRow("line cut by NUL counts") << QByteArray("a\r\nbc\0d\r\n", 9) << Lines{"a", "bc"};
+    QTest::newRow("NUL first") << QByteArray("\0a\r\n", 4) << Lines{};
+    QTest::newRow("BOM stays in the first line")
+        << QByteArray("\xEF\xBB\xBF" "a\r\n") << Lines{QByteArray("\xEF\xBB\xBF" "a")};
+    QTest::newRow("blanks and bytes kept") << QByteArray(" \xED\x40\t\xFA\x5C \x80\r\n")
+                                           << Lines{QByteArray(" \xED\x40\t\xFA\x5C \x80")};
+    QTest::newRow("100 KB line kept whole") << QByteArray(longLine + "\r\nnext\r\n") << Lines{longLine, "next"};
+}
+
+void TestLineFile::readsLines()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(Lines, lines);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lines.txt"));
+    writeBytes(path, bytes);
+    QCOMPARE(ReadLines(path), lines);
+}
+
+void TestLineFile::writesEveryLineWithCrLf_data()
+{
+    QTest::addColumn<Lines>("lines");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("nothing") << Lines{} << QByteArray();
+    QTest::newRow("one empty line") << Lines{""} << QByteArray("\r\n");
+    QTest::newRow("last line ended too") << Lines{"A", "", "mailto:b"} << QByteArray("A\r\n\r\nmailto:b\r\n");
+    QTest::newRow("bytes untouched") << Lines{QByteArray("\x83\x5C\xED\x40\xFA\x5C")}
+                                     << QByteArray("\x83\x5C\xED\x40\xFA\x5C\r\n");
+}
+
+void TestLineFile::writesEveryLineWithCrLf()
+{
+    QFETCH(Lines, lines);
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out.txt"));
+    WriteLines(path, lines);
+    QCOMPARE(readBytes(path), bytes);
+    QCOMPARE(ReadLines(path), lines);
+}
+
+void TestLineFile::writeReplacesWholeFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out.txt"));
+    writeBytes(path, QByteArray(5000, 'o'));
+    WriteLines(path, {"new"});
+    QCOMPARE(readBytes(path), QByteArray("new\r\n"));
+    QCOMPARE(storetest::entriesOf(dir.path()), QStringList{"out.txt"});
+}
+
+void TestLineFile::writeRefusesFolderOfThatName()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PorMem.txt"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("PorMem.txt")));
+    try {
+        WriteLines(path, {"x"});
+        QFAIL("a folder was overwritten");
+    } catch (const PorError &e) {
+        QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 を作成できません").arg(path));
+    }
+    QVERIFY(QFileInfo(path).isDir());
+    QCOMPARE(storetest::entriesOf(dir.path()), QStringList{"PorMem.txt"});
+}
+
+void TestLineFile::readOfMissingFileNamesThePath()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("none.lst"));
+    try {
+        ReadLines(path);
+        QFAIL("no error");
+    } catch (const PorError &e) {
+        QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 は開けません").arg(path));
+    }
+}
+
+STORE_TEST_MAIN(TestLineFile)
+#include "tst_linefile.moc"

@@ -1,0 +1,290 @@
+#include "store/errors.h"
+#include "store/linefile.h"
+#include "store/listfiles.h"
+#include "support/storetest.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using storetest::entriesOf;
+using storetest::readBytes;
+using storetest::writeBytes;
+
+class TestListFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loadsWholeRecords_data();
+    void loadsWholeRecords();
+    void savedFormIsExact_data();
+    void savedFormIsExact();
+    void loadAgreesWithLineSplitterAcrossReadChunks_data();
+    void loadAgreesWithLineSplitterAcrossReadChunks();
+    void noFilesMeansEmptyListsAndNoFilesCreated();
+    void emptyListDeletesItsFile();
+    void folderNamedLikeListFile();
+    void listNotLoadedIsNeitherWrittenNorDeleted();
+    void list2KeepsNoNumber();
+    void listOperations();
+
+private:
+    QTemporaryDir dir_;
+    QString path(const char *name) const { return dir_.filePath(QLatin1String(name)); }
+    AddressBook book() const
+    {
+        AddressBook b;
+        SetListPaths(b, dir_.path() + QLatin1Char('/'));
+        return b;
+    }
+    void clearDir() const
+    {
+        for (const QString &name : entriesOf(dir_.path()))
+            QFileInfo(dir_.filePath(name)).isDir() ? void(QDir(dir_.filePath(name)).removeRecursively())
+                                                   : void(QFile::remove(dir_.filePath(name)));
+    }
+};
+
+void TestListFiles::loadsWholeRecords_data()
+{
+    QTest::addColumn<QByteArray>("list1");
+    QTest::addColumn<QByteArray>("list2");
+    QTest::addColumn<int>("count1");
+    QTest::addColumn<int>("count2");
+    QTest::addColumn<QByteArray>("saved1"); // what the next close writes back
+    QTest::addColumn<QByteArray>("saved2");
+
+    const QByteArray seven = "1\r\nA\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
+    const QByteArray six = "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
+    const QByteArray big(100 * 1024, '\x82');
+    QTest::newRow("one each") << seven << six << 1 << 1 << seven << six;
+    QTest::newRow("13 lines give 2 entries of list 2")
+        << QByteArray() << QByteArray(six + six + "extra\r\n") << 0 << 2 << QByteArray() << QByteArray(six + six);
+    QTest::newRow("6 lines give no entry of list 1")
+        << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n") << QByteArray() << 0 << 0 << QByteArray() << QByteArray();
+    QTest::newRow("LF only and no final end")
+        << QByteArray("1\nA\nm\nh\ni\np\nmemo") << QByteArray("A\rm\rh\ri\rp\r\r") << 1 << 1 << seven
+        << QByteArray("A\r\nm\r\nh\r\ni\r\np\r\n\r\n");
+    QTest::newRow("BOM is part of the first field")
+        << QByteArray("\xEF\xBB\xBF" + seven) << QByteArray() << 1 << 0 << QByteArray("\xEF\xBB\xBF" + seven)
+        << QByteArray();
+    QTest::newRow("NUL in list 2 cuts it")
+        << QByteArray() << QByteArray(six + "B\r\nx\r\ny\r\n" + QByteArray(1, '\0') + "z\r\nw\r\nv\r\n") << 0 << 1
+        << QByteArray() << six;
+    QTest::newRow("100 KB field stays in its place")
+        << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray() << 2 << 0
+        << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray();
+    QTest::newRow("invalid CP932 and NEC/IBM duplicates untouched")
+        << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n") << QByteArray() << 1 << 0
+        << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n") << QByteArray();
+    QTest::newRow("0-byte file") << QByteArray("") << QByteArray() << 0 << 0 << QByteArray() << QByteArray();
+}
+
+void TestListFiles::loadsWholeRecords()
+{
+    QFETCH(QByteArray, list1);
+    QFETCH(QByteArray, list2);
+    QFETCH(int, count1);
+    QFETCH(int, count2);
+    QFETCH(QByteArray, saved1);
+    QFETCH(QByteArray, saved2);
+    clearDir();
+    if (!list1.isNull())
+        writeBytes(path("PorAddr1.lst"), list1);
+    if (!list2.isNull())
+        writeBytes(path("PorAddr2.lst"), list2);
+
+    AddressBook b = book();
+    LoadLists(b);
+    QCOMPARE(b.List1.Count(), count1);
+    QCOMPARE(b.List2.Count(), count2);
+    QVERIFY(b.List1Loaded && b.List2Loaded);
+
+    SaveLists(b);
+    QCOMPARE(QFileInfo::exists(path("PorAddr1.lst")), count1 > 0);
+    QCOMPARE(QFileInfo::exists(path("PorAddr2.lst")), count2 > 0);
+    if (count1 > 0)
+        QCOMPARE(readBytes(path("PorAddr1.lst")), saved1);
+    if (count2 > 0)
+        QCOMPARE(readBytes(path("PorAddr2.lst")), saved2);
+}
+
+void TestListFiles::savedFormIsExact_data()
+{
+    QTest::addColumn<int>("list");
+    QTest::addColumn<AddressEntry>("entry");
+    QTest::addColumn<QByteArray>("bytes");
+    AddressEntry handleOnly;
+    handleOnly.Handle = "A";
+    handleOnly.Number = "12"; // list 2 drops it
+    AddressEntry numberOnly;
+    numberOnly.Number = "1";
+    AddressEntry full{"99", "\x82\xbd", "m@x", "http://h/", "123", "pp", "\x83\x5c"};
+    QTest::newRow("list 2, handle A: 13 bytes") << 2 << handleOnly << QByteArray("A\r\n\r\n\r\n\r\n\r\n\r\n");
+    QTest::newRow("list 1, number 1: 15 bytes") << 1 << numberOnly << QByteArray("1\r\n\r\n\r\n\r\n\r\n\r\n\r\n");
+    QTest::newRow("list 1, all fields") << 1 << full
+                                        << QByteArray("99\r\n\x82\xbd\r\nm@x\r\nhttp://h/\r\n123\r\npp\r\n\x83\x5c\r\n");
+}
+
+void TestListFiles::savedFormIsExact()
+{
+    QFETCH(int, list);
+    QFETCH(AddressEntry, entry);
+    QFETCH(QByteArray, bytes);
+    clearDir();
+    AddressBook b = book();
+    b.List1Loaded = b.List2Loaded = true;
+    (list == 1 ? b.List1 : b.List2).Append(entry);
+    SaveLists(b);
+    const QString file = list == 1 ? b.List1Path : b.List2Path;
+    QCOMPARE(readBytes(file), bytes);
+    QCOMPARE(entriesOf(dir_.path()), QStringList{QFileInfo(file).fileName()});
+
+    AddressBook again = book();
+    LoadLists(again);
+    AddressEntry expected = entry;
+    if (list == 2)
+        expected.Number.clear();
+    QCOMPARE((list == 1 ? again.List1 : again.List2).Entry(0), expected);
+}
+
+void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("size");
+    QTest::newRow("3 MB of short lines") << 1u << 3 * 1024 * 1024;
+    QTest::newRow("2 MB with long lines") << 2u << 2 * 1024 * 1024 + 7;
+    QTest::newRow("1 MB exactly") << 3u << 1024 * 1024;
+}
+
+// The loader reads in chunks; whatever falls on a chunk's edge (CR of a CR LF, half a record, a long
+// line) must give the same records as splitting the whole text at once.
+void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks()
+{
+    QFETCH(quint32, seed);
+    QFETCH(int, size);
+    QRandomGenerator random(seed);
+    QByteArray text;
+    text.reserve(size);
+    const char *ends[] = {"\r\n", "\n", "\r", "\n\r"};
+    while (text.size() < size) {
+        const int length = random.bounded(100) == 0 ? random.bounded(20000) : random.bounded(12);
+        for (int i = 0; i < length; ++i)
+            text.append(char('a' + random.bounded(26)));
+        text.append(ends[random.bounded(4)]);
+    }
+    text.truncate(size);
+    clearDir();
+    writeBytes(path("PorAddr1.lst"), text);
+    writeBytes(path("PorAddr2.lst"), text);
+
+    AddressBook b = book();
+    LoadLists(b);
+    const QList<QByteArray> lines = linefile::splitLines(text);
+    QCOMPARE(b.List1.Count(), lines.size() / 7);
+    QCOMPARE(b.List2.Count(), lines.size() / 6);
+    QCOMPARE(ListLines(b.List1), lines.first(lines.size() / 7 * 7));
+    QCOMPARE(ListLines(b.List2), lines.first(lines.size() / 6 * 6));
+}
+
+void TestListFiles::noFilesMeansEmptyListsAndNoFilesCreated()
+{
+    clearDir();
+    AddressBook b = book();
+    LoadLists(b);
+    QCOMPARE(b.List1.Count() + b.List2.Count(), 0);
+    SaveLists(b);
+    QCOMPARE(entriesOf(dir_.path()), QStringList{});
+}
+
+void TestListFiles::emptyListDeletesItsFile()
+{
+    clearDir();
+    writeBytes(path("PorAddr1.lst"), "");
+    writeBytes(path("PorAddr2.lst"), "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n");
+    AddressBook b = book();
+    LoadLists(b);
+    b.List2.Delete(0);
+    SaveLists(b);
+    QCOMPARE(entriesOf(dir_.path()), QStringList{});
+}
+
+void TestListFiles::folderNamedLikeListFile()
+{
+    clearDir();
+    QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("PorAddr1.lst")));
+    writeBytes(path("PorAddr2.lst"), "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n");
+    AddressBook b = book();
+    LoadLists(b); // a folder counts as no file
+    QCOMPARE(b.List1.Count(), 0);
+    QCOMPARE(b.List2.Count(), 1);
+
+    b.List1.Append(storetest::sampleEntry(1));
+    b.List2.Append(storetest::sampleEntry(2));
+    try {
+        SaveLists(b);
+        QFAIL("saved over a folder");
+    } catch (const PorError &e) {
+        QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 を作成できません").arg(b.List1Path));
+    }
+    QVERIFY(QFileInfo(path("PorAddr1.lst")).isDir());
+    // list 2 comes after list 1 and was not reached
+    QCOMPARE(readBytes(path("PorAddr2.lst")), QByteArray("A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n"));
+}
+
+// The load failure itself is made real in tst_faults; here: what SaveLists does with the flags.
+void TestListFiles::listNotLoadedIsNeitherWrittenNorDeleted()
+{
+    clearDir();
+    const QByteArray old1 = "1\r\nA\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
+    const QByteArray old2 = "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
+    writeBytes(path("PorAddr1.lst"), old1);
+    writeBytes(path("PorAddr2.lst"), old2);
+    AddressBook b = book();
+    b.List1.Append(storetest::sampleEntry(3)); // would be written if it counted as loaded
+    b.List1Loaded = false;
+    b.List2Loaded = false; // empty: would be deleted if it counted as loaded
+    SaveLists(b);
+    QCOMPARE(readBytes(path("PorAddr1.lst")), old1);
+    QCOMPARE(readBytes(path("PorAddr2.lst")), old2);
+}
+
+void TestListFiles::list2KeepsNoNumber()
+{
+    AddressList list2(false);
+    AddressEntry e = storetest::sampleEntry(12);
+    list2.Append(e);
+    QCOMPARE(list2.Entry(0).Number, QByteArray());
+    QCOMPARE(list2.FieldOf(0, Field::Number), QByteArray());
+    e.Number.clear();
+    QCOMPARE(list2.Entry(0), e);
+    AddressEntry other = storetest::sampleEntry(5);
+    list2.Replace(0, other);
+    other.Number.clear();
+    QCOMPARE(list2.Entry(0), other);
+    QCOMPARE(ListLines(list2).size(), 6);
+}
+
+void TestListFiles::listOperations()
+{
+    AddressList list1(true);
+    for (const char *number : {"5", "3", "5", ""}) {
+        AddressEntry e;
+        e.Number = number;
+        e.Memo = QByteArray("memo") + number;
+        list1.Append(e);
+    }
+    list1.Swap(0, 1);
+    QCOMPARE(list1.FieldOf(0, Field::Number), QByteArray("3"));
+    QCOMPARE(list1.FieldOf(1, Field::Memo), QByteArray("memo5"));
+    list1.Delete(0);
+    QCOMPARE(list1.Count(), 3);
+    QCOMPARE(list1.Entry(0).Number, QByteArray("5"));
+    QCOMPARE(list1.Entry(1).Number, QByteArray("5")); // duplicates stay, in order
+    QCOMPARE(list1.Entry(2).Memo, QByteArray("memo"));
+    QCOMPARE(list1.FieldOf(2, Field::Handle), QByteArray());
+}
+
+STORE_TEST_MAIN(TestListFiles)
+#include "tst_listfiles.moc"

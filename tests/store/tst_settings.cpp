@@ -1,0 +1,181 @@
+#include "store/errors.h"
+#include "store/integertext.h"
+#include "store/settings.h"
+#include "support/storetest.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Records every value applied, in order, on top of the window's layout values.
+struct RecordingTarget : SettingsTarget {
+    int top = 33, left = 44, width = 480, height = 258;
+    int columns[3][7] = {{}, {50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
+    QStringList applied;
+
+    int Top() const override { return top; }
+    int Left() const override { return left; }
+    int Width() const override { return width; }
+    int Height() const override { return height; }
+    void SetTop(int v) override { top = v, applied << QStringLiteral("Top=%1").arg(v); }
+    void SetLeft(int v) override { left = v, applied << QStringLiteral("Left=%1").arg(v); }
+    void SetWidth(int v) override { width = v, applied << QStringLiteral("Width=%1").arg(v); }
+    void SetHeight(int v) override { height = v, applied << QStringLiteral("Height=%1").arg(v); }
+    int ColumnWidth(int list, int column) const override { return columns[list][column]; }
+    void SetColumnWidth(int list, int column, int w) override
+    {
+        columns[list][column] = w;
+        applied << QStringLiteral("L%1C%2=%3").arg(list).arg(column + 1).arg(w);
+    }
+};
+
+const QByteArray defaultsFile = "[Position]\r\nTop=33\r\nLeft=44\r\nWidth=480\r\nHeight=258\r\n"
+                                "[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\n"
+                                "Col7=50\r\n[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\n"
+                                "Col6=50\r\n";
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void integerText_data();
+    void integerText();
+    void oddValuesKeepTheValueInForce_data();
+    void oddValuesKeepTheValueInForce();
+    void appliesKeysInTableOrder();
+    void firstCloseCreatesAllSeventeenKeys();
+    void saveKeepsOtherContentAndRewritesOwnKeys();
+    void emptyPathIsNeitherReadNorWritten();
+};
+
+void TestSettings::integerText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("value");
+    QTest::newRow("digits") << QByteArray("99") << true << 99;
+    QTest::newRow("leading blanks") << QByteArray("   7") << true << 7;
+    QTest::newRow("plus") << QByteArray("+5") << true << 5;
+    QTest::newRow("leading zeros") << QByteArray("-007") << true << -7;
+    QTest::newRow("min") << QByteArray("-2147483648") << true << int(-2147483647 - 1);
+    QTest::newRow("max") << QByteArray("2147483647") << true << 2147483647;
+    QTest::newRow("above max") << QByteArray("2147483648") << false << 0;
+    QTest::newRow("below min") << QByteArray("-2147483649") << false << 0;
+    QTest::newRow("huge") << QByteArray("99999999999999999999") << false << 0;
+    QTest::newRow("hex") << QByteArray("$64") << true << 100;
+    QTest::newRow("hex any case") << QByteArray("$aBcD") << true << 0xABCD;
+    QTest::newRow("hex pattern") << QByteArray("$FFFFFFFF") << true << -1;
+    QTest::newRow("hex leading zeros") << QByteArray("$000000010") << true << 16;
+    QTest::newRow("hex nine digits") << QByteArray("$100000000") << false << 0;
+    QTest::newRow("sign before $") << QByteArray("-$10") << false << 0;
+    QTest::newRow("$ alone") << QByteArray("$") << false << 0;
+    QTest::newRow("trailing blank") << QByteArray("5 ") << false << 0;
+    QTest::newRow("tab is no blank") << QByteArray("\t5") << false << 0;
+    QTest::newRow("empty") << QByteArray("") << false << 0;
+    QTest::newRow("blanks only") << QByteArray("  ") << false << 0;
+    QTest::newRow("sign only") << QByteArray("-") << false << 0;
+    QTest::newRow("decimal point") << QByteArray("1.5") << false << 0;
+    QTest::newRow("unit") << QByteArray("12px") << false << 0;
+    QTest::newRow("0x is not for the entry dialog") << QByteArray("0x64") << false << 0;
+}
+
+void TestSettings::integerText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(int, value);
+    const std::optional<qint32> parsed = ParseIntegerText(QByteArrayView(text));
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid) {
+        QCOMPARE(*parsed, value);
+        QCOMPARE(ParseIntegerText(QString::fromLatin1(text)), parsed);
+        QCOMPARE(ParseIntegerText(IntegerText(value)), parsed); // written form reads back
+    }
+}
+
+void TestSettings::oddValuesKeepTheValueInForce_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QStringList>("applied");
+    QTest::newRow("0x64") << QByteArray("Top=0x64") << QStringList{"Top=100"};
+    QTest::newRow("0X64") << QByteArray("Top=0X64") << QStringList{"Top=100"};
+    QTest::newRow("$64") << QByteArray("Top=$64") << QStringList{"Top=100"};
+    QTest::newRow("quoted") << QByteArray("Top=\"64\"") << QStringList{"Top=64"};
+    QTest::newRow("0x alone") << QByteArray("Top=0x") << QStringList{};
+    QTest::newRow("empty") << QByteArray("Top=") << QStringList{};
+    QTest::newRow("12px") << QByteArray("Top=12px") << QStringList{};
+    QTest::newRow("1.5") << QByteArray("Top=1.5") << QStringList{};
+    QTest::newRow("too large") << QByteArray("Top=4294967296") << QStringList{};
+    QTest::newRow("-0x10") << QByteArray("Width=-0x10") << QStringList{};
+    QTest::newRow("-$10") << QByteArray("Width=-$10") << QStringList{};
+    QTest::newRow("blank before 0x") << QByteArray("Width= 0x10") << QStringList{"Width=16"}; // blanks trimmed
+    QTest::newRow("far off screen") << QByteArray("Left=-30000") << QStringList{"Left=-30000"};
+}
+
+void TestSettings::oddValuesKeepTheValueInForce()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QStringList, applied);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
+    storetest::writeBytes(path, "[Position]\n" + line + "\n");
+    RecordingTarget target;
+    LoadSettings(path, target);
+    QCOMPARE(target.applied, applied);
+}
+
+void TestSettings::appliesKeysInTableOrder()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
+    // Written in another order, with a zero-wide memo column and a key the program does not know.
+    storetest::writeBytes(path, "[List2]\nCol6=6\nCol1=1\n[List1]\nCol7=0\nCol9=9\n[Position]\nHeight=300\nTop=-5\n");
+    RecordingTarget target;
+    LoadSettings(path, target);
+    QCOMPARE(target.applied, (QStringList{"Top=-5", "Height=300", "L1C7=0", "L2C1=1", "L2C6=6"}));
+    QCOMPARE(target.width, 480);
+}
+
+void TestSettings::firstCloseCreatesAllSeventeenKeys()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
+    RecordingTarget target;
+    SaveSettings(path, target);
+    QCOMPARE(storetest::readBytes(path), defaultsFile);
+    RecordingTarget again;
+    again.top = again.left = 0;
+    LoadSettings(path, again);
+    QCOMPARE(again.applied.size(), 17);
+    QCOMPARE(again.top, 33);
+    QCOMPARE(again.left, 44);
+}
+
+void TestSettings::saveKeepsOtherContentAndRewritesOwnKeys()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
+    storetest::writeBytes(path, "; hand edits\n[Other]\nx=1\n[position]\ntop = 0x10 ; old\nLeft=5\n");
+    RecordingTarget target;
+    target.left = -1;
+    target.columns[1][6] = 0;
+    SaveSettings(path, target);
+    QCOMPARE(storetest::readBytes(path),
+             QByteArray("; hand edits\n[Other]\nx=1\n[position]\ntop =33\nLeft=-1\nWidth=480\r\nHeight=258\r\n"
+                        "[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\nCol7=0\r\n"
+                        "[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\nCol6=50\r\n"));
+}
+
+void TestSettings::emptyPathIsNeitherReadNorWritten()
+{
+    RecordingTarget target;
+    LoadSettings(QString(), target);
+    SaveSettings(QString(), target);
+    QVERIFY(target.applied.isEmpty());
+}
+
+STORE_TEST_MAIN(TestSettings)
+#include "tst_settings.moc"

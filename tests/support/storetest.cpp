@@ -1,0 +1,259 @@
+#include "storetest.h"
+
+#include "store/errors.h"
+#include "store/listfiles.h"
+#include "store/memberlist.h"
+#include "store/settings.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace storetest {
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot prepare %s", qPrintable(path));
+}
+
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                               QDir::Name);
+}
+
+AddressEntry sampleEntry(int i)
+{
+    // CP932 bytes of a few common names; the index keeps entries distinct.
+    static const QByteArray handles[] = {
+        QByteArray("\x82\xbd\x82\xeb\x82\xa4"),         // たろう
+        QByteArray("\x89\xd4\x8e\x71"),                 // 花子
+        QByteArray("\x83\x5c\x83\x74\x83\x67"),         // ソフト (0x5C as a second byte)
+        QByteArray("pochi"),
+    };
+    const QByteArray n = QByteArray::number(i);
+    AddressEntry e;
+    e.Number = QByteArray::number(i % 100);
+    e.Handle = handles[i % 4] + n;
+    e.Mail = (i % 3 == 0) ? QByteArray() : "user" + n + "@example.ne.jp";
+    e.Home = (i % 2 == 0) ? QByteArray() : "http://www.example.jp/~u" + n + "/";
+    e.ICQ = (i % 5 == 0) ? QByteArray() : QByteArray::number(10000000 + i);
+    e.PostPet = (i % 4 == 0) ? "pet" + n + "@pp.example.jp" : QByteArray();
+    e.Memo = (i % 7 == 0) ? QByteArray("\x8d\x82\x8d\x5a\x82\xcc\x93\xaf\x8b\x89\x90\xb6") // 高校の同級生
+                          : QByteArray();
+    return e;
+}
+
+void fillList(AddressList &list, int count)
+{
+    list.Reserve(count);
+    for (int i = 0; i < count; ++i)
+        list.Append(sampleEntry(i));
+}
+
+SharedDir::SharedDir(int mode)
+{
+    QTemporaryDir dir(QStringLiteral("/tmp/porstore-XXXXXX"));
+    if (!dir.isValid())
+        return;
+    dir.setAutoRemove(false);
+    path_ = dir.path();
+    ::chmod(QFile::encodeName(path_).constData(), mode_t(mode));
+}
+
+SharedDir::~SharedDir()
+{
+    if (path_.isEmpty())
+        return;
+    // Tests leave folders read-only; as their owner we can open them up again before removing.
+    ::chmod(QFile::encodeName(path_).constData(), 0700);
+    QDirIterator it(path_, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        if (it.fileInfo().isDir() && !it.fileInfo().isSymLink())
+            ::chmod(QFile::encodeName(entry).constData(), 0700);
+    }
+    QDir(path_).removeRecursively();
+}
+
+QByteArray ChildResult::value(const QByteArray &key) const
+{
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.startsWith(key + ' '))
+            return line.mid(key.size() + 1);
+        if (line == key)
+            return QByteArray();
+    }
+    return QByteArray("<missing>");
+}
+
+bool isRoot()
+{
+    return ::geteuid() == 0;
+}
+
+QString sharedExecutable()
+{
+    static SharedDir dir(0755);
+    static QString copy;
+    if (!copy.isEmpty())
+        return copy;
+    const QString source = QCoreApplication::applicationFilePath();
+    copy = dir.file(QFileInfo(source).fileName());
+    QFile::copy(source, copy);
+    QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::ExeOther | QFileDevice::ReadOther |
+                                    QFileDevice::ExeGroup | QFileDevice::ReadGroup);
+    return copy;
+}
+
+ChildResult runChild(const QStringList &args, RunAs as, const QStringList &wrapper)
+{
+    QStringList command = wrapper;
+    if (as == RunAs::Unprivileged && isRoot()) {
+        command << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534") << QStringLiteral("--regid=65534")
+                << QStringLiteral("--clear-groups") << sharedExecutable();
+    } else {
+        command << (wrapper.isEmpty() ? QCoreApplication::applicationFilePath() : sharedExecutable());
+    }
+    command << QStringLiteral("--store-child") << args;
+
+    ChildResult result;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(command.takeFirst(), command);
+    if (!process.waitForStarted(10000))
+        return result;
+    process.waitForFinished(120000);
+    result.ran = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.output = process.readAllStandardOutput();
+    return result;
+}
+
+namespace {
+
+void print(const QByteArray &key, const QByteArray &value)
+{
+    std::fputs((key + ' ' + value + '\n').constData(), stdout);
+    std::fflush(stdout);
+}
+
+void printFolder(const QString &dir)
+{
+    for (const QString &name : entriesOf(dir)) {
+        const QByteArray bytes = readBytes(dir + QLatin1Char('/') + name);
+        print("file", name.toUtf8() + ' ' + QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    }
+}
+
+struct FixedTarget : SettingsTarget {
+    int Top() const override { return 11; }
+    int Left() const override { return -22; }
+    int Width() const override { return 480; }
+    int Height() const override { return 258; }
+    void SetTop(int) override {}
+    void SetLeft(int) override {}
+    void SetWidth(int) override {}
+    void SetHeight(int) override {}
+    int ColumnWidth(int list, int column) const override { return list * 100 + column; }
+    void SetColumnWidth(int, int, int) override {}
+};
+
+// The operations a parent test asks for. Each prints "error <message>" when the store throws,
+// "ok" otherwise, and the folder's files with their digests when asked.
+int childMain(QStringList args)
+{
+    // Options first: a file size limit turns writes past it into EFBIG instead of a signal.
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString option = args.takeFirst();
+        if (option == QLatin1String("--fsize")) {
+            const rlim_t limit = rlim_t(args.takeFirst().toLongLong());
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit r{limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &r) != 0)
+                return 3;
+        } else if (option == QLatin1String("--old")) {
+            // Known earlier content, written here because a fresh tmpfs starts empty.
+            const QString dir = args.takeFirst();
+            writeBytes(dir + QStringLiteral("/PorAddr1.lst"), QByteArray("old1\r\n").repeated(7));
+            writeBytes(dir + QStringLiteral("/PorAddr2.lst"), QByteArray("old2\r\n").repeated(6));
+            writeBytes(dir + QStringLiteral("/PorAddr.ini"), QByteArray("[Position]\r\nTop=1\r\n"));
+        }
+    }
+    const QString op = args.value(0);
+    const QString dir = args.value(1);
+    AddressBook book;
+    SetListPaths(book, dir + QLatin1Char('/'));
+    book.SettingsPath = SettingsPathIn(dir + QLatin1Char('/'));
+    try {
+        if (op == QLatin1String("load")) {
+            try {
+                LoadLists(book);
+            } catch (const PorError &e) {
+                print("error", e.message().toUtf8());
+            }
+            print("counts", QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
+            print("loaded", QByteArray::number(book.List1Loaded) + ' ' + QByteArray::number(book.List2Loaded));
+            return 0;
+        }
+        if (op == QLatin1String("save")) {
+            fillList(book.List1, args.value(2).toInt());
+            fillList(book.List2, args.value(3).toInt());
+            book.List1Loaded = book.List2Loaded = true;
+            print("saving", QByteArray());
+            SaveLists(book);
+        } else if (op == QLatin1String("export")) {
+            fillList(book.List1, args.value(2).toInt());
+            ExportMemberList(book);
+        } else if (op == QLatin1String("settings")) {
+            SaveSettings(book.SettingsPath, FixedTarget());
+        } else if (op == QLatin1String("progdir")) {
+            print("dir", ProgramDirectory().toUtf8());
+            return 0;
+        } else {
+            return 2;
+        }
+        print("ok", QByteArray());
+    } catch (const PorError &e) {
+        print("error", e.message().toUtf8());
+    }
+    printFolder(dir);
+    return 0;
+}
+
+} // namespace
+
+int runStoreChild(int argc, char **argv)
+{
+    if (argc < 2 || qstrcmp(argv[1], "--store-child") != 0)
+        return -1;
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(2);
+    return childMain(args);
+}
+
+} // namespace storetest

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "store/addressbook.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Helpers shared by the store's suites: files as bytes, sample entries, and child processes that
+// run a store operation where the test process itself cannot (as an unprivileged user, under a
+// file size limit, in a namespace with a small full disk, or to be killed half way).
+namespace storetest {
+
+QByteArray readBytes(const QString &path);
+void writeBytes(const QString &path, const QByteArray &bytes);
+QStringList entriesOf(const QString &dir); // file names in dir, sorted
+
+// Entry i of a sample list: Japanese and ASCII text, some fields empty, the same every run.
+AddressEntry sampleEntry(int i);
+void fillList(AddressList &list, int count);
+
+// A folder under /tmp with the given mode, so that an unprivileged child can reach it even when
+// the build tree cannot be read by that user. Removed with its contents on destruction.
+class SharedDir {
+public:
+    explicit SharedDir(int mode = 0777);
+    ~SharedDir();
+    SharedDir(const SharedDir &) = delete;
+    SharedDir &operator=(const SharedDir &) = delete;
+    QString path() const { return path_; }
+    QString file(const QString &name) const { return path_ + QLatin1Char('/') + name; }
+    bool isValid() const { return !path_.isEmpty(); }
+
+private:
+    QString path_;
+};
+
+enum class RunAs { Self, Unprivileged };
+
+struct ChildResult {
+    bool ran = false;
+    int exitCode = -1;
+    QByteArray output; // what the child printed: "key value" lines
+    QByteArray value(const QByteArray &key) const; // the value of the first line with that key
+};
+
+// Runs this test executable as a child with "--store-child" and args. As Unprivileged (when this
+// process is root) a copy of the executable in a folder under /tmp runs as nobody via setpriv.
+ChildResult runChild(const QStringList &args, RunAs as = RunAs::Self, const QStringList &wrapper = {});
+
+// The path of a copy of this executable that every user can run.
+QString sharedExecutable();
+bool isRoot();
+
+// In main(): handles "--store-child ..." and returns its exit code, or -1 when not a child run.
+int runStoreChild(int argc, char **argv);
+
+} // namespace storetest
+
+// QTEST_MAIN with the child operations of storetest in front.
+#define STORE_TEST_MAIN(TestObject)                                                                          \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        const int childResult = storetest::runStoreChild(argc, argv);                                       \
+        if (childResult >= 0)                                                                                \
+            return childResult;                                                                              \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject test;                                                                                     \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }
