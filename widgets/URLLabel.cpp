@@ -40,6 +40,13 @@ void TURLLabel::setPushedColor(TColor value)
 
 void TURLLabel::setFontColor(TColor color)
 {
+    if (!savedOnEnter_)
+        SavedColor = color;
+    showFontColor(color);
+}
+
+void TURLLabel::showFontColor(TColor color)
+{
     fontColor_ = color;
     applyFontColor();
     update();
@@ -66,20 +73,21 @@ void TURLLabel::enterEvent(QEnterEvent *event)
     if (!hotTrack_)
         return;
     SavedColor = fontColor_;
-    setFontColor(hotColor_);
+    savedOnEnter_ = true;
+    showFontColor(hotColor_);
 }
 
 void TURLLabel::leaveEvent(QEvent *event)
 {
     QLabel::leaveEvent(event);
     if (hotTrack_)
-        setFontColor(SavedColor);
+        showFontColor(SavedColor);
 }
 
 void TURLLabel::buttonDown()
 {
     if (hotTrack_)
-        setFontColor(pushedColor_);
+        showFontColor(pushedColor_);
     // Any button opens, and so does the second press of a double click: the caption is opened
     // once per press.
     if (Executable)
@@ -95,9 +103,10 @@ void TURLLabel::mousePressEvent(QMouseEvent *event)
 
 void TURLLabel::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    QLabel::mouseDoubleClickEvent(event);
-    event->accept();
-    buttonDown();
+    // The second press of a double click arrives as this event instead of a press; it is a press
+    // all the same (a double click opens twice). Not passed on to the label's own handler, which
+    // would treat it as a press once more.
+    mousePressEvent(event);
 }
 
 void TURLLabel::mouseReleaseEvent(QMouseEvent *event)
@@ -107,7 +116,7 @@ void TURLLabel::mouseReleaseEvent(QMouseEvent *event)
     if (!hotTrack_)
         return;
     const bool inside = rect().contains(mapFromGlobal(pointerPosition()));
-    setFontColor(inside ? hotColor_ : SavedColor);
+    showFontColor(inside ? hotColor_ : SavedColor);
 }
 
 QPoint TURLLabel::pointerPosition() const

@@ -32,7 +32,8 @@ public:
     void setHotColor(TColor value);
     void setPushedColor(TColor value);
 
-    // The label's font colour, which the palette's text colour shows.
+    // The font colour now shown (as the palette's text colour); hot tracking changes it. Set by the
+    // owner before the pointer first enters, it is also the colour the label goes back to.
     TColor fontColor() const { return fontColor_; }
     void setFontColor(TColor color);
 
@@ -50,12 +51,14 @@ protected:
 
 private:
     void buttonDown();
+    void showFontColor(TColor color);
     void applyFontColor();
 
     bool hotTrack_ = true;
     // The colour to go back to when the pointer leaves: taken on entering; until then the label's
     // own font colour, so that a release outside before any entering keeps the label as it was.
     TColor SavedColor = clWindowText;
+    bool savedOnEnter_ = false;
     TColor hotColor_ = clAqua;
     TColor pushedColor_ = clRed;
     TColor fontColor_ = clWindowText;
