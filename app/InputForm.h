@@ -2,8 +2,12 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QPoint>
+#include <QPointer>
 #include <QString>
+#include <array>
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -27,6 +31,7 @@ public:
     // Edit1..Edit6 by index 0..5: set from stored bytes, and read back as bytes. A field whose text
     // was not changed gives back exactly the bytes it was set from.
     void SetEditBytes(int index, const QByteArray &bytes);
+    // Throws PorError naming the field when its text cannot be stored (Validate reports that first).
     QByteArray EditBytes(int index) const;
 
     // True when every edit can be stored; otherwise tells the user which field cannot and why.
@@ -35,4 +40,37 @@ public:
     // Tests answer the dialog through this hook instead of showing it.
     using ModalHook = std::function<int(TInputDlg &)>;
     static ModalHook SetModalHook(ModalHook hook);
+
+    // The longest field a list file line can hold, in bytes.
+    static constexpr int MaxFieldBytes = 4095;
+
+    QLineEdit *edit(int index) const;
+    QLabel *editLabel(int index) const;
+    // The field's name as its label shows it, without the colon: "ハンドル".
+    QString fieldName(int index) const;
+
+public slots:
+    void reject() override;
+    void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Why the edit's text cannot be stored, or nothing when it can.
+    std::optional<QString> problemWith(int index) const;
+    bool keepsStoredBytes(int index) const;
+
+    struct StoredField {
+        bool known = false; // set from bytes, and not replaced by code since
+        QByteArray bytes;
+        QString text; // the bytes as shown
+    };
+    std::array<StoredField, 6> stored_;
+    int settingBytes_ = -1; // the edit SetEditBytes is filling, whose textChanged is its own
+
+    bool shownBefore_ = false;
+    QPoint lastPosition_;
+    QPointer<QWidget> lastFocus_;
 };

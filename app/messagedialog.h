@@ -2,7 +2,10 @@
 
 #include <QDialog>
 #include <QFlags>
+#include <QMargins>
+#include <QSize>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QLabel;
@@ -25,10 +28,27 @@ class TMessageForm : public QDialog {
 public:
     TMessageForm(const QString &text, MsgDlgType type, MsgDlgButtons buttons, QWidget *parent = nullptr);
 
-    QLabel *Message = nullptr;  // the text
-    QLabel *Image = nullptr;    // the icon; null for the plain kind
+    QLabel *Message = nullptr; // the text
+    QLabel *Image = nullptr;   // the icon; null for the plain kind
     QList<QPushButton *> buttons() const { return buttons_; }
     QPushButton *button(MsgDlgBtn which) const;
+
+    QPushButton *defaultButton() const { return defaultButton_; }
+    QPushButton *cancelButton() const { return cancelButton_; }
+
+    // The sizes the layout was derived from, kept for inspection.
+    struct Metrics {
+        int charWidth = 0, charHeight = 0; // X and Y: the font's average letter width and its height
+        int buttonWidth = 0, buttonHeight = 0;
+        QSize textSize; // W x H of the wrapped text
+    };
+    const Metrics &metrics() const { return metrics_; }
+
+    // Places the dialog in the middle of the primary screen by its outer size.
+    void centreOnScreen();
+
+public slots:
+    void reject() override;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -36,8 +56,21 @@ protected:
 
 private:
     QList<QPushButton *> buttons_;
+    QPushButton *defaultButton_ = nullptr;
     QPushButton *cancelButton_ = nullptr;
+    Metrics metrics_;
 };
+
+// MulDiv as the layout rules use it: a * b / c rounded to the nearest integer, halves away from zero.
+int MulDiv(int a, int b, int c);
+
+// The text as the dialog lays it out: broken into lines no wider than maxWidth, at word breaks where
+// a line has one and between characters where it has none (Japanese text, overlong words).
+QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth);
+
+// The frame a top-level window will get from the window system. Before a window is first shown its
+// own frame is unknown, so the frame of a window already on screen stands in for it.
+QMargins ExpectedFrameMargins(const QWidget *window);
 
 // Builds, shows modally and destroys a message dialog; returns the result of the button pressed,
 // or mrCancel (2) when it was closed by its close box.
@@ -60,3 +93,8 @@ struct MessageRequest {
 // result. Returns the answerer in force before; an empty one restores the real dialogs.
 using MessageAnswerer = std::function<int(const MessageRequest &)>;
 MessageAnswerer SetMessageAnswerer(MessageAnswerer answerer);
+// The answerer in force, empty when real windows are shown; the error report asks it too.
+const MessageAnswerer &CurrentMessageAnswerer();
+
+// The caption a message dialog of this kind carries.
+QString MessageTitle(MsgDlgType type);

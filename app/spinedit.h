@@ -26,12 +26,27 @@ public:
     QToolButton *upButton() const { return up_; }
     QToolButton *downButton() const { return down_; }
 
+    // Width of each arrow button, and the gap between the typing area and the buttons.
+    static constexpr int ButtonWidth = 15;
+    static constexpr int TextGap = 2;
+
+signals:
+    // A typed character (or Enter) was dropped; the beep has sounded.
+    void keyRefused();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void step(int direction);
+    bool acceptsTyped(const QString &text) const;
+    void refuse();
+    void repeatStep();
+
     QLineEdit *edit_ = nullptr;
     QToolButton *up_ = nullptr;
     QToolButton *down_ = nullptr;
+    QTimer *repeat_ = nullptr;
+    QToolButton *held_ = nullptr; // the arrow button the mouse pressed, while it stays pressed
 };
