@@ -1,6 +1,7 @@
 #include "app/AddrMain.h"
 
 #include "app/InputForm.h"
+#include "app/apptitle.h"
 #include "app/errorreport.h"
 #include "app/listmodel.h"
 #include "app/messagedialog.h"

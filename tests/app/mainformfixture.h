@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/AddrMain.h"
+#include "app/InputForm.h"
+#include "app/messagedialog.h"
+#include "platform/shellopen.h"
+
+#include <QList>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <memory>
+
+// A main window over a program folder of its own, with every modal answered by the test: the entry
+// dialog through its hook, message boxes through the answerer, the desktop through a recorder.
+struct MainFormFixture {
+    QTemporaryDir dir;
+    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<TInputDlg> dialog;
+    QList<MessageRequest> messages;
+    QList<int> answers;     // answers to message dialogs, in order; OK when none is left
+    QList<QUrl> opened;
+    TInputDlg::ModalHook previousHook;
+    MessageAnswerer previousAnswerer;
+    ShellOpenHandler previousOpener;
+
+    MainFormFixture()
+    {
+        previousAnswerer = SetMessageAnswerer([this](const MessageRequest &request) {
+            messages.append(request);
+            return answers.isEmpty() ? mrOk : answers.takeFirst();
+        });
+        previousOpener = SetShellOpenHandler([this](const QUrl &url) { opened.append(url); });
+    }
+    ~MainFormFixture()
+    {
+        SetMessageAnswerer(previousAnswerer);
+        SetShellOpenHandler(previousOpener);
+        TInputDlg::SetModalHook(previousHook);
+    }
+
+    QString path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
+    QString folder() const { return dir.path() + QLatin1Char('/'); }
+
+    TMainForm &open()
+    {
+        form = std::make_unique<TMainForm>(folder());
+        dialog = std::make_unique<TInputDlg>(form.get());
+        form->SetInputDlg(dialog.get());
+        return *form;
+    }
+
+    // The entry dialog answers with result after fill has set its controls.
+    void answerDialog(std::function<void(TInputDlg &)> fill, int result)
+    {
+        auto previous = TInputDlg::SetModalHook([fill, result](TInputDlg &dlg) {
+            if (fill)
+                fill(dlg);
+            return result;
+        });
+        if (!previousHook)
+            previousHook = previous;
+    }
+};

@@ -1,0 +1,575 @@
+// The main window driven in-process: what the lists show, the menu states, the editing, launching
+// and export commands, the settings applied and collected, and the close query.
+
+#include "mainformfixture.h"
+
+#include "app/listmodel.h"
+#include "app/spinedit.h"
+#include "store/cp932.h"
+#include "support/storetest.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+
+using storetest::readBytes;
+using storetest::writeBytes;
+
+namespace {
+QByteArray sj(const char *utf8)
+{
+    return *cp932::encode(QString::fromUtf8(utf8));
+}
+
+// Two entries in list 1 and three in list 2, in their file forms.
+const QByteArray list1File = "5\r\nAlice\r\nalice@example.jp\r\n\r\n123\r\n\r\nmemo a\r\n"
+                             "3\r\nBob\r\n\r\nwww.example.jp/bob\r\n\r\npp\r\n\r\n";
+const QByteArray list2File = "Carol\r\ncarol@example.jp\r\nhttp://example.jp/c\r\n\r\n\r\n\r\n"
+                             "Dave\r\n\r\n\r\n\r\n\r\n\r\n"
+                             "Eve\r\neve@example.jp\r\n\r\n\r\n\r\nlast\r\n";
+
+void selectRow(QTreeView *view, int row)
+{
+    view->selectionModel()->select(view->model()->index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+QStringList column(QTreeView *view, int col)
+{
+    QStringList values;
+    for (int row = 0; row < view->model()->rowCount(); ++row)
+        values << view->model()->index(row, col).data().toString();
+    return values;
+}
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rowsShowEntriesInListOrder();
+    void startsOnFirstTabWithDesignedColumns();
+    void editMenuFollowsTheActiveListsSelection_data();
+    void editMenuFollowsTheActiveListsSelection();
+    void executeMenuDisablesEmptyFields_data();
+    void executeMenuDisablesEmptyFields();
+    void exportItemFollowsListOne();
+    void newAppendsToTheActiveList_data();
+    void newAppendsToTheActiveList();
+    void newResetsTheDialogEveryTime();
+    void modifyClampsAndStoresPlainDecimal_data();
+    void modifyClampsAndStoresPlainDecimal();
+    void modifyOfANonIntegerNumberIsReported();
+    void deleteFollowsTheAnswer_data();
+    void deleteFollowsTheAnswer();
+    void movesSwapEntriesAndSelectionFollows_data();
+    void movesSwapEntriesAndSelectionFollows();
+    void launchingOpensTheSelectedEntry_data();
+    void launchingOpensTheSelectedEntry();
+    void exportWritesMemberListAndTells();
+    void settingsAreAppliedAndWrittenBack();
+    void oddSettingsKeepTheValueInForce_data();
+    void oddSettingsKeepTheValueInForce();
+    void firstCloseWritesDesignedSettings();
+    void failedListSaveKeepsWindowOpenAndRetries();
+    void unreadableListIsNeitherWrittenNorDeleted();
+};
+
+void TestMainForm::rowsShowEntriesInListOrder()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    QCOMPARE(column(form.ListView1, 0), QStringList({"5", "3"}));
+    QCOMPARE(column(form.ListView1, 1), QStringList({"Alice", "Bob"}));
+    QCOMPARE(column(form.ListView1, 3), QStringList({"", "www.example.jp/bob"}));
+    QCOMPARE(column(form.ListView2, 0), QStringList({"Carol", "Dave", "Eve"}));
+    QCOMPARE(column(form.ListView2, 5), QStringList({"", "", "last"}));
+    QCOMPARE(form.ListView1->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("No."));
+    QCOMPARE(form.ListView2->model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("メルアド"));
+}
+
+void TestMainForm::startsOnFirstTabWithDesignedColumns()
+{
+    MainFormFixture f;
+    TMainForm &form = f.open();
+    QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet1);
+    QCOMPARE(form.PageControl1->tabText(0), QString::fromUtf8("ぽるておともだち"));
+    QCOMPARE(form.PageControl1->tabText(1), QString::fromUtf8("おともだち"));
+    const QList<int> designed1 = {50, 60, 60, 60, 50, 50, 50};
+    const QList<int> designed2 = {60, 60, 60, 50, 50, 50};
+    for (int c = 0; c < 7; ++c)
+        QCOMPARE(form.ListView1->header()->sectionSize(c), designed1[c]);
+    for (int c = 0; c < 6; ++c)
+        QCOMPARE(form.ListView2->header()->sectionSize(c), designed2[c]);
+    QCOMPARE(form.Width(), 480);
+    QCOMPARE(form.Height(), 258);
+}
+
+void TestMainForm::editMenuFollowsTheActiveListsSelection_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<int>("selectedIn"); // 0: none
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("nothing selected") << 0 << 0 << false;
+    QTest::newRow("row of list 1 on its tab") << 0 << 1 << true;
+    QTest::newRow("row of list 1 seen from list 2's tab") << 1 << 1 << false;
+    QTest::newRow("row of list 2 on its tab") << 1 << 2 << true;
+}
+
+void TestMainForm::editMenuFollowsTheActiveListsSelection()
+{
+    QFETCH(int, tab);
+    QFETCH(int, selectedIn);
+    QFETCH(bool, enabled);
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    form.PageControl1->setCurrentIndex(tab);
+    if (selectedIn)
+        selectRow(selectedIn == 1 ? form.ListView1 : form.ListView2, 0);
+    emit form.Edit1->aboutToShow();
+    for (QAction *action : {form.Modify1, form.Up1, form.Down1, form.Delete1})
+        QCOMPARE(action->isEnabled(), enabled);
+    QVERIFY(form.New1->isEnabled());
+}
+
+void TestMainForm::executeMenuDisablesEmptyFields_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("mail");
+    QTest::addColumn<bool>("home");
+    QTest::newRow("no selection") << -1 << false << false;
+    QTest::newRow("mail only") << 0 << true << false;
+    QTest::newRow("home only") << 1 << false << true;
+}
+
+void TestMainForm::executeMenuDisablesEmptyFields()
+{
+    QFETCH(int, row);
+    QFETCH(bool, mail);
+    QFETCH(bool, home);
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    TMainForm &form = f.open();
+    if (row >= 0)
+        selectRow(form.ListView1, row);
+    emit form.Execute1->aboutToShow();
+    QCOMPARE(form.Mail1->isEnabled(), mail);
+    QCOMPARE(form.Home1->isEnabled(), home);
+    QVERIFY(form.PorTop1->isEnabled());
+    QVERIFY(form.Mail3->isEnabled()); // tool buttons are never disabled
+    form.Mail3->click();
+    QCOMPARE(f.opened.size(), mail ? 1 : 0);
+}
+
+void TestMainForm::exportItemFollowsListOne()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    emit form.File1->aboutToShow();
+    QVERIFY(!form.MakePorMem1->isEnabled());
+    form.MakePorMem1->setEnabled(true);
+    form.MakePorMem1->trigger(); // nothing to export: no file, no message
+    QVERIFY(!QFile::exists(f.path("PorMem.txt")));
+    QVERIFY(f.messages.isEmpty());
+
+    MainFormFixture g;
+    writeBytes(g.path("PorAddr1.lst"), list1File);
+    TMainForm &other = g.open();
+    other.PageControl1->setCurrentIndex(1);
+    emit other.File1->aboutToShow();
+    QVERIFY(other.MakePorMem1->isEnabled());
+}
+
+void TestMainForm::newAppendsToTheActiveList_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QByteArray>("expectedFile");
+    QTest::newRow("list 1") << 0 << QByteArray("1\r\nA\r\n\r\n\r\n\r\n\r\n\r\n");
+    QTest::newRow("list 2") << 1 << QByteArray("A\r\n\r\n\r\n\r\n\r\n\r\n");
+}
+
+void TestMainForm::newAppendsToTheActiveList()
+{
+    QFETCH(int, tab);
+    QFETCH(QByteArray, expectedFile);
+    MainFormFixture f;
+    TMainForm &form = f.open();
+    form.PageControl1->setCurrentIndex(tab);
+    bool numberShown = false;
+    f.answerDialog([&](TInputDlg &dlg) {
+        numberShown = !dlg.SpinEdit1->isHidden() && !dlg.StaticText1->isHidden();
+        dlg.Edit1->setText(QStringLiteral("A"));
+    }, mrOk);
+    form.New1->trigger();
+    QCOMPARE(numberShown, tab == 0);
+    QTreeView *view = tab == 0 ? form.ListView1 : form.ListView2;
+    QCOMPARE(view->model()->rowCount(), 1);
+    QVERIFY(view->selectionModel()->selectedRows().isEmpty());
+    QCOMPARE((tab == 0 ? form.ListView2 : form.ListView1)->model()->rowCount(), 0);
+    QVERIFY(form.FormCloseQuery());
+    QCOMPARE(readBytes(f.path(tab == 0 ? "PorAddr1.lst" : "PorAddr2.lst")), expectedFile);
+}
+
+void TestMainForm::newResetsTheDialogEveryTime()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    // A Modify in list 2 leaves the dialog without its number field and with Carol's fields...
+    form.PageControl1->setCurrentIndex(1);
+    selectRow(form.ListView2, 0);
+    f.answerDialog(nullptr, mrCancel);
+    form.Modify1->trigger();
+    QVERIFY(f.dialog->SpinEdit1->isHidden());
+    // ...and New in list 1 shows the field again, at 1, with six empty edits.
+    form.PageControl1->setCurrentIndex(0);
+    QString number;
+    QStringList edits;
+    bool shown = false;
+    f.answerDialog([&](TInputDlg &dlg) {
+        shown = !dlg.SpinEdit1->isHidden() && dlg.SpinEdit1->isEnabled() && !dlg.StaticText1->isHidden();
+        number = dlg.SpinEdit1->text();
+        for (QLineEdit *edit : {dlg.Edit1, dlg.Edit2, dlg.Edit3, dlg.Edit4, dlg.Edit5, dlg.Edit6})
+            edits << edit->text();
+    }, mrCancel);
+    form.New3->click();
+    QVERIFY(shown);
+    QCOMPARE(number, QStringLiteral("1"));
+    QCOMPARE(edits, QStringList(6, QString()));
+    QCOMPARE(form.ListView1->model()->rowCount(), 0);
+}
+
+void TestMainForm::modifyClampsAndStoresPlainDecimal_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::newRow("150 confirmed") << QByteArray("150") << "99" << mrOk << QByteArray("99");
+    QTest::newRow("150 cancelled") << QByteArray("150") << "99" << mrCancel << QByteArray("150");
+    QTest::newRow("007 confirmed") << QByteArray("007") << "7" << mrOk << QByteArray("7");
+    QTest::newRow("-3 confirmed") << QByteArray("-3") << "0" << mrOk << QByteArray("0");
+    QTest::newRow("hex confirmed") << QByteArray("$1F") << "31" << mrOk << QByteArray("31");
+}
+
+void TestMainForm::modifyClampsAndStoresPlainDecimal()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, shown);
+    QFETCH(int, result);
+    QFETCH(QByteArray, kept);
+    MainFormFixture f;
+    const QByteArray handle = sj("ぽるて") + QByteArray("\xED\x40", 2); // bytes that must come back as they were
+    writeBytes(f.path("PorAddr1.lst"), "0\r\nfirst\r\n\r\n\r\n\r\n\r\n\r\n" + stored + "\r\n" + handle +
+                                           "\r\nm@x\r\n\r\n\r\n\r\n\r\n");
+    TMainForm &form = f.open();
+    selectRow(form.ListView1, 1);
+    QString seen;
+    f.answerDialog([&](TInputDlg &dlg) { seen = dlg.SpinEdit1->text(); }, result);
+    form.Modify1->trigger();
+    QCOMPARE(seen, shown);
+    const AddressEntry entry = form.Book().List1.Entry(1);
+    QCOMPARE(entry.Number, kept);
+    QCOMPARE(entry.Handle, handle);
+    QCOMPARE(entry.Mail, QByteArray("m@x"));
+    QCOMPARE(form.ListView1->selectionModel()->selectedRows().value(0).row(), 1);
+    QVERIFY(f.messages.isEmpty());
+}
+
+void TestMainForm::modifyOfANonIntegerNumberIsReported()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), "\r\nNoNumber\r\n\r\n\r\n\r\n\r\n\r\n");
+    TMainForm &form = f.open();
+    selectRow(form.ListView1, 0);
+    bool opened = false;
+    f.answerDialog([&](TInputDlg &) { opened = true; }, mrOk);
+    form.Modify1->trigger();
+    QVERIFY(!opened);
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].kind, MessageRequest::Kind::ErrorBox);
+    QCOMPARE(f.messages[0].text, QString::fromUtf8("'' は整数ではありません."));
+    QCOMPARE(form.Book().List1.Entry(0).Handle, QByteArray("NoNumber"));
+}
+
+void TestMainForm::deleteFollowsTheAnswer_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("left");
+    QTest::newRow("yes") << mrYes << QStringList({"Carol", "Eve"});
+    QTest::newRow("no") << mrNo << QStringList({"Carol", "Dave", "Eve"});
+    QTest::newRow("closed") << mrCancel << QStringList({"Carol", "Dave", "Eve"});
+}
+
+void TestMainForm::deleteFollowsTheAnswer()
+{
+    QFETCH(int, answer);
+    QFETCH(QStringList, left);
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    form.PageControl1->setCurrentIndex(1);
+    selectRow(form.ListView1, 0);
+    selectRow(form.ListView2, 1);
+    f.answers = {answer};
+    form.Delete1->trigger();
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].title, QString::fromUtf8("確認"));
+    QCOMPARE(f.messages[0].text, QString::fromUtf8("選択したアイテムを、削除してもよろしいですか？"));
+    QCOMPARE(f.messages[0].buttons, MsgDlgButtons(MsgDlgBtn::Yes | MsgDlgBtn::No));
+    QCOMPARE(column(form.ListView2, 0), left);
+    QCOMPARE(form.ListView1->model()->rowCount(), 2);
+    if (answer == mrYes)
+        QVERIFY(form.ListView2->selectionModel()->selectedRows().isEmpty());
+}
+
+void TestMainForm::movesSwapEntriesAndSelectionFollows_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<QStringList>("numbers");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("second up") << 1 << true << QStringList({"3", "5", "9"}) << 0;
+    QTest::newRow("first up") << 0 << true << QStringList({"5", "3", "9"}) << 0;
+    QTest::newRow("last down") << 2 << false << QStringList({"5", "3", "9"}) << 2;
+    QTest::newRow("first down") << 0 << false << QStringList({"3", "5", "9"}) << 1;
+    QTest::newRow("nothing selected") << -1 << false << QStringList({"5", "3", "9"}) << -1;
+}
+
+void TestMainForm::movesSwapEntriesAndSelectionFollows()
+{
+    QFETCH(int, row);
+    QFETCH(bool, up);
+    QFETCH(QStringList, numbers);
+    QFETCH(int, selected);
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File + "9\r\nZed\r\n\r\n\r\n\r\n\r\n\r\n");
+    TMainForm &form = f.open();
+    if (row >= 0) {
+        form.ListView1->selectionModel()->setCurrentIndex(form.ListView1->model()->index(row, 0),
+                                                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    (up ? form.Up3 : form.Down3)->click();
+    QCOMPARE(column(form.ListView1, 0), numbers);
+    const QModelIndexList rows = form.ListView1->selectionModel()->selectedRows();
+    QCOMPARE(rows.isEmpty() ? -1 : rows[0].row(), selected);
+    if (row >= 0)
+        QCOMPARE(form.ListView1->currentIndex().row(), row); // the focus mark stays where it was
+    if (numbers[0] == "3")
+        QCOMPARE(form.Book().List1.Entry(0).Handle, QByteArray("Bob")); // every field travels
+    QVERIFY(f.messages.isEmpty());
+}
+
+void TestMainForm::launchingOpensTheSelectedEntry_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("mail");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("mail list 1") << 0 << 0 << true << "mailto:alice@example.jp";
+    QTest::newRow("empty mail") << 0 << 1 << true << "";
+    QTest::newRow("bare host") << 0 << 1 << false << "http://www.example.jp/bob";
+    QTest::newRow("empty home") << 0 << 0 << false << "";
+    QTest::newRow("mail list 2") << 1 << 0 << true << "mailto:carol@example.jp";
+    QTest::newRow("home list 2") << 1 << 0 << false << "http://example.jp/c";
+    QTest::newRow("nothing selected") << 1 << -1 << true << "";
+}
+
+void TestMainForm::launchingOpensTheSelectedEntry()
+{
+    QFETCH(int, tab);
+    QFETCH(int, row);
+    QFETCH(bool, mail);
+    QFETCH(QString, expected);
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    form.PageControl1->setCurrentIndex(tab);
+    selectRow(form.ListView1, 0); // never counts on list 2's tab
+    if (row >= 0)
+        selectRow(tab == 0 ? form.ListView1 : form.ListView2, row);
+    else
+        form.ListView2->clearSelection();
+    (mail ? form.Mail1 : form.Home1)->trigger();
+    (mail ? form.Mail3 : form.Home3)->click();
+    if (expected.isEmpty()) {
+        QVERIFY(f.opened.isEmpty());
+    } else {
+        QCOMPARE(f.opened.size(), 2);
+        QCOMPARE(f.opened[0].toString(), expected);
+    }
+    form.PorTop3->click();
+    QCOMPARE(f.opened.last().toString(), TMainForm::TopPageAddress());
+    QVERIFY(f.messages.isEmpty());
+}
+
+void TestMainForm::exportWritesMemberListAndTells()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    TMainForm &form = f.open();
+    form.PageControl1->setCurrentIndex(1);
+    form.MakePorMem1->trigger();
+    QCOMPARE(readBytes(f.path("PorMem.txt")),
+             QByteArray("Alice\r\nmailto:alice@example.jp\r\nBob\r\nwww.example.jp/bob\r\n"));
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].title, QString::fromUtf8("情報"));
+    QCOMPARE(f.messages[0].buttons, MsgDlgButtons(MsgDlgBtn::OK));
+    QCOMPARE(f.messages[0].text, QString::fromUtf8("ぽるてアドレス帳のフォルダにPorMem.txtを作成しました。"
+                                                   "このファイルをぽるてソフトのフォルダにコピーしてお使い下さい。"));
+    QCOMPARE(form.PageControl1->currentIndex(), 1);
+}
+
+void TestMainForm::settingsAreAppliedAndWrittenBack()
+{
+    MainFormFixture f;
+    const QByteArray ini = "; kept\r\n[Position]\r\nTop=0x64\r\nLeft=$20\r\nWidth=600\r\nHeight=400\r\n"
+                           "[List1]\r\nCol1=10\r\nCol7=0\r\n[List2]\r\nCol6=-5\r\n[Other]\r\nKey=kept\r\n";
+    writeBytes(f.path("PorAddr.ini"), ini);
+    TMainForm &form = f.open();
+    QCOMPARE(form.Top(), 100);
+    QCOMPARE(form.Left(), 32);
+    QCOMPARE(form.Width(), 600);
+    QCOMPARE(form.Height(), 400);
+    QCOMPARE(form.ListView1->header()->sectionSize(0), 10);
+    QCOMPARE(form.ListView1->header()->sectionSize(6), 0);
+    QCOMPARE(form.ListView1->header()->sectionSize(1), 60);
+    QCOMPARE(form.ListView2->header()->sectionSize(5), 0); // a negative width shows as none
+    form.ListView2->header()->resizeSection(0, 77);       // the user drags a column
+    QVERIFY(form.FormCloseQuery());
+    const QByteArray written = readBytes(f.path("PorAddr.ini"));
+    QCOMPARE(written, QByteArray("; kept\r\n[Position]\r\nTop=100\r\nLeft=32\r\nWidth=600\r\nHeight=400\r\n"
+                                 "[List1]\r\nCol1=10\r\nCol7=0\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\n"
+                                 "[List2]\r\nCol6=-5\r\nCol1=77\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\n"
+                                 "[Other]\r\nKey=kept\r\n"));
+}
+
+void TestMainForm::oddSettingsKeepTheValueInForce_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("width");
+    QTest::newRow("0x alone") << QByteArray("0x") << 480;
+    QTest::newRow("empty") << QByteArray("") << 480;
+    QTest::newRow("unit") << QByteArray("12px") << 480;
+    QTest::newRow("fraction") << QByteArray("1.5") << 480;
+    QTest::newRow("too large") << QByteArray("4294967296") << 480;
+    QTest::newRow("sign before 0x") << QByteArray("-0x10") << 480;
+    QTest::newRow("sign before $") << QByteArray("-$10") << 480;
+    QTest::newRow("0X form") << QByteArray("0X1F4") << 500;
+    QTest::newRow("leading blanks") << QByteArray("  510") << 510;
+}
+
+void TestMainForm::oddSettingsKeepTheValueInForce()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, width);
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr.ini"), "[Position]\r\nWidth=" + value + "\r\n");
+    TMainForm &form = f.open();
+    QCOMPARE(form.Width(), width);
+    QCOMPARE(form.Height(), 258);
+}
+
+void TestMainForm::firstCloseWritesDesignedSettings()
+{
+    MainFormFixture f;
+    TMainForm &form = f.open();
+    QVERIFY(form.FormCloseQuery());
+    const QByteArray ini = readBytes(f.path("PorAddr.ini"));
+    QVERIFY2(ini.contains("[Position]\r\nTop="), ini.constData());
+    QVERIFY(ini.contains("Width=480\r\nHeight=258\r\n[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\n"
+                         "Col6=50\r\nCol7=50\r\n[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\nCol6=50\r\n"));
+    // Empty lists leave no list files behind.
+    QVERIFY(!QFile::exists(f.path("PorAddr1.lst")));
+    QVERIFY(!QFile::exists(f.path("PorAddr2.lst")));
+}
+
+void TestMainForm::failedListSaveKeepsWindowOpenAndRetries()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // A folder where list 1's file should go: the file cannot be created.
+    QVERIFY(QFile::remove(f.path("PorAddr1.lst")));
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("PorAddr1.lst")));
+    form.PageControl1->setCurrentIndex(1);
+    selectRow(form.ListView2, 0);
+    f.answers = {mrYes};
+    form.Delete1->trigger(); // list 2 changes in memory only
+
+    QVERIFY(!form.close());
+    QVERIFY(form.isVisible());
+    QCOMPARE(f.messages.size(), 2);
+    QCOMPARE(f.messages[1].kind, MessageRequest::Kind::ErrorBox);
+    QCOMPARE(f.messages[1].text, QString::fromUtf8("ﾌｧｲﾙ %1 を作成できません.").arg(f.path("PorAddr1.lst")));
+    QCOMPARE(readBytes(f.path("PorAddr2.lst")), list2File); // not reached
+    QVERIFY(!QFile::exists(f.path("PorAddr.ini")));
+
+    QVERIFY(QDir(f.dir.path()).rmdir(QStringLiteral("PorAddr1.lst")));
+    QVERIFY(form.close());
+    QCOMPARE(readBytes(f.path("PorAddr1.lst")), list1File);
+    QCOMPARE(readBytes(f.path("PorAddr2.lst")), list2File.mid(list2File.indexOf("Dave")));
+    QVERIFY(QFile::exists(f.path("PorAddr.ini")));
+}
+
+void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
+{
+    if (storetest::isRoot() && qEnvironmentVariableIsEmpty("PORADDR_AS_USER")) {
+        // Root can open any file: run this case again as an unprivileged user, as a user would meet it.
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PORADDR_AS_USER"), QStringLiteral("1"));
+        env.insert(QStringLiteral("HOME"), QDir::tempPath());
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                QStringLiteral("--clear-groups"), storetest::sharedExecutable(),
+                                                QStringLiteral("unreadableListIsNeitherWrittenNorDeleted")});
+        QVERIFY(child.waitForFinished(60000));
+        QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+        return;
+    }
+    MainFormFixture f;
+    const QByteArray ini = "[Position]\r\nWidth=600\r\n";
+    writeBytes(f.path("PorAddr.ini"), ini);
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    QVERIFY(QFile::setPermissions(f.path("PorAddr2.lst"), QFileDevice::WriteOwner));
+    TMainForm &form = f.open();
+    QVERIFY(!form.Book().List2Loaded);
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].text, QString::fromUtf8("ﾌｧｲﾙ %1 は開けません.").arg(f.path("PorAddr2.lst")));
+    // Loading stopped: both lists empty, list 2's page shown, the settings not applied.
+    QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet2);
+    QCOMPARE(form.ListView1->model()->rowCount(), 0);
+    QCOMPARE(form.Width(), 480);
+    // The close leaves every file as it was: neither list was read, the settings were not read.
+    QVERIFY(form.FormCloseQuery());
+    QVERIFY(QFile::setPermissions(f.path("PorAddr2.lst"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QCOMPARE(readBytes(f.path("PorAddr2.lst")), list2File);
+    QCOMPARE(readBytes(f.path("PorAddr1.lst")), list1File);
+    QCOMPARE(readBytes(f.path("PorAddr.ini")), ini);
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
