@@ -209,34 +209,39 @@ int childMain(QStringList args)
     AddressBook book;
     SetListPaths(book, dir + QLatin1Char('/'));
     book.SettingsPath = SettingsPathIn(dir + QLatin1Char('/'));
+    if (op == QLatin1String("load")) {
+        try {
+            LoadLists(book);
+        } catch (const PorError &e) {
+            print("loaderror", e.message().toUtf8());
+        }
+        print("counts", QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
+        print("loaded", QByteArray::number(book.List1Loaded) + ' ' + QByteArray::number(book.List2Loaded));
+        if (args.value(2) != QLatin1String("then-save"))
+            return 0;
+        // As the close after a failed start-up would: every list now has an entry to write.
+        book.List1.Append(sampleEntry(1));
+        book.List2.Append(sampleEntry(2));
+    } else if (op == QLatin1String("save")) {
+        fillList(book.List1, args.value(2).toInt());
+        fillList(book.List2, args.value(3).toInt());
+        book.List1Loaded = book.List2Loaded = true;
+    } else if (op == QLatin1String("export")) {
+        fillList(book.List1, args.value(2).toInt());
+    } else if (op == QLatin1String("progdir")) {
+        print("dir", ProgramDirectory().toUtf8());
+        return 0;
+    } else if (op != QLatin1String("settings")) {
+        return 2;
+    }
     try {
-        if (op == QLatin1String("load")) {
-            try {
-                LoadLists(book);
-            } catch (const PorError &e) {
-                print("error", e.message().toUtf8());
-            }
-            print("counts", QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
-            print("loaded", QByteArray::number(book.List1Loaded) + ' ' + QByteArray::number(book.List2Loaded));
-            return 0;
-        }
-        if (op == QLatin1String("save")) {
-            fillList(book.List1, args.value(2).toInt());
-            fillList(book.List2, args.value(3).toInt());
-            book.List1Loaded = book.List2Loaded = true;
-            print("saving", QByteArray());
-            SaveLists(book);
-        } else if (op == QLatin1String("export")) {
-            fillList(book.List1, args.value(2).toInt());
+        print("saving", QByteArray());
+        if (op == QLatin1String("export"))
             ExportMemberList(book);
-        } else if (op == QLatin1String("settings")) {
+        else if (op == QLatin1String("settings"))
             SaveSettings(book.SettingsPath, FixedTarget());
-        } else if (op == QLatin1String("progdir")) {
-            print("dir", ProgramDirectory().toUtf8());
-            return 0;
-        } else {
-            return 2;
-        }
+        else
+            SaveLists(book);
         print("ok", QByteArray());
     } catch (const PorError &e) {
         print("error", e.message().toUtf8());
