@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 namespace {
 constexpr int clientWidth = 349;
@@ -142,10 +143,28 @@ void TAboutDlg::keyPressEvent(QKeyEvent *event)
 void TAboutDlg::setVisible(bool visible)
 {
     // Placed before showing, so that the dialog never appears over its owner first; having been
-    // moved, QDialog leaves the position alone.
-    if (visible && !isVisible())
+    // moved, QDialog leaves the position alone. Creating the native window first lets the platform
+    // report the frame where it already knows it.
+    if (visible && !isVisible()) {
+        create();
         centreOnScreen();
+    }
     QDialog::setVisible(visible);
+}
+
+void TAboutDlg::moveEvent(QMoveEvent *event)
+{
+    QDialog::moveEvent(event);
+    // A window manager reports the frame only once the window is on the screen: centre again the
+    // one time it becomes known, and never after the user has moved the box.
+    if (isVisible() && frameMargins() != centredWithFrame_)
+        centreOnScreen();
+}
+
+QMargins TAboutDlg::frameMargins() const
+{
+    const QWindow *window = windowHandle();
+    return window ? window->frameMargins() : QMargins();
 }
 
 void TAboutDlg::centreOnScreen()
@@ -153,12 +172,8 @@ void TAboutDlg::centreOnScreen()
     QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    // The frame is counted once the window manager has reported it; before that the client area
-    // is centred.
-    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-                         frameGeometry().right() - geometry().right(),
-                         frameGeometry().bottom() - geometry().bottom());
-    const QSize outer = size().grownBy(frame);
+    centredWithFrame_ = frameMargins();
+    const QSize outer = size().grownBy(centredWithFrame_);
     const QRect area = screen->geometry();
     move(area.left() + (area.width() - outer.width()) / 2, area.top() + (area.height() - outer.height()) / 2);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QMargins>
 
 class QFrame;
 class QKeyEvent;
+class QMoveEvent;
 class QLabel;
 class QPushButton;
 class TURLLabel;
@@ -46,8 +48,12 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void FormCreate();
     void centreOnScreen();
+    QMargins frameMargins() const;
+
+    QMargins centredWithFrame_;
 };
