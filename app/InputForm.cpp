@@ -86,6 +86,7 @@ TInputDlg::TInputDlg(QWidget *parent)
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("ぽるてアドレス帳：入力"));
+    setWindowModality(Qt::ApplicationModal);
 
     // Laid out for 96 dpi; other densities scale every size, the font included.
     const int dpi = logicalDpiY() > 0 ? logicalDpiY() : 96;
@@ -197,7 +198,6 @@ int TInputDlg::ShowModal()
         target = SpinEdit1->isVisibleTo(this) ? static_cast<QWidget *>(SpinEdit1) : Edit1;
     target->setFocus(Qt::TabFocusReason);
 
-    setWindowModality(Qt::ApplicationModal);
     const int result = exec();
     return result == 1 ? 1 : 2;
 }

@@ -39,5 +39,5 @@ QString ApplicationTitle()
 // display name to every window caption, and the captions must stay exactly as designed.
 void SetApplicationTitle(const QString &title)
 {
-    storedTitle() = title.isNull() ? QString(QLatin1String("")) : title;
+    storedTitle() = title;
 }

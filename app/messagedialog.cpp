@@ -125,14 +125,17 @@ QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth
 QMargins ExpectedFrameMargins(const QWidget *window)
 {
     auto marginsOf = [](const QWidget *w) {
-        const QRect frame = w->frameGeometry(), client = w->geometry();
-        return QMargins(client.left() - frame.left(), client.top() - frame.top(),
-                        frame.right() - client.right(), frame.bottom() - client.bottom());
+        const QWindow *handle = w->windowHandle();
+        return handle ? handle->frameMargins() : QMargins();
     };
-    if (window && window->isVisible() && !marginsOf(window).isNull())
-        return marginsOf(window);
+    if (window) {
+        // Some platforms know the frame as soon as the native window exists, before it is shown.
+        const_cast<QWidget *>(window)->winId();
+        if (!marginsOf(window).isNull())
+            return marginsOf(window);
+    }
     const QWidget *active = QApplication::activeWindow();
-    if (active && active != window && active->isVisible())
+    if (active && active != window && active->isVisible() && !marginsOf(active).isNull())
         return marginsOf(active);
     for (const QWidget *other : QApplication::topLevelWidgets()) {
         if (other != window && other->isVisible() && !marginsOf(other).isNull())
