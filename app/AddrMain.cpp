@@ -84,7 +84,7 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
     hintTimer_->setSingleShot(true);
     hintTimer_->setInterval(hintDelayMs);
     connect(hintTimer_, &QTimer::timeout, this, [this] {
-        if (hintView_ && hintView_->viewport()->underMouse())
+        if (hintView_) // the pointer has not left the list since it last moved
             QToolTip::showText(QCursor::pos(), text("ダブルクリックで編集"), hintView_->viewport(), QRect(),
                                hintShowMs);
     });
@@ -169,7 +169,9 @@ void TMainForm::buildToolBar()
     ToolBar1->setContentsMargins(0, 0, 0, 0);
     ToolBar1->layout()->setSpacing(0);
     ToolBar1->layout()->setContentsMargins(0, 0, 0, 0);
-    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; padding: 0px; }"));
+    // The band's picture shows through; captions use the whole 69 pixels of their buttons.
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; padding: 0px; }"
+                                           "QToolButton { padding: 0px; }"));
     band->addWidget(ToolBar1);
     band->addStretch(1);
 
@@ -180,7 +182,8 @@ void TMainForm::buildToolBar()
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         button->setAutoRaise(true);
         button->setFocusPolicy(Qt::NoFocus);
-        button->setFixedSize(69, 20);
+        // 69 pixels as designed; a substitute font whose caption would be clipped gets the room it needs.
+        button->setFixedSize(qMax(69, button->fontMetrics().horizontalAdvance(button->text()) + 6), 20);
         connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
         ToolBar1->addWidget(button);
         return button;

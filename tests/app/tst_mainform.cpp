@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 
 using storetest::readBytes;
@@ -82,6 +83,9 @@ private slots:
     void firstCloseWritesDesignedSettings();
     void failedListSaveKeepsWindowOpenAndRetries();
     void unreadableListIsNeitherWrittenNorDeleted();
+    void doubleClickModifiesTheRowUnderThePointer();
+    void enterAndDeleteKeysStartNothing();
+    void restingPointerShowsTheEditHint();
 };
 
 void TestMainForm::rowsShowEntriesInListOrder()
@@ -569,6 +573,70 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
     QCOMPARE(readBytes(f.path("PorAddr2.lst")), list2File);
     QCOMPARE(readBytes(f.path("PorAddr1.lst")), list1File);
     QCOMPARE(readBytes(f.path("PorAddr.ini")), ini);
+}
+
+void TestMainForm::doubleClickModifiesTheRowUnderThePointer()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    form.PageControl1->setCurrentIndex(1);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QStringList seen;
+    f.answerDialog([&](TInputDlg &dlg) {
+        seen << dlg.Edit1->text();
+        dlg.Edit6->setText(QStringLiteral("changed"));
+    }, mrOk);
+    QWidget *viewport = form.ListView2->viewport();
+    const QPoint onRow = form.ListView2->visualRect(form.ListView2->model()->index(2, 1)).center();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, onRow);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, onRow);
+    QTRY_COMPARE(seen, QStringList({"Eve"}));
+    QCOMPARE(form.Book().List2.Entry(2).Memo, QByteArray("changed"));
+    // Below the last row nothing is under the pointer: the click clears the selection, nothing opens.
+    const QPoint empty(onRow.x(), viewport->height() - 3);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, empty);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, empty);
+    QTest::qWait(50);
+    QCOMPARE(seen.size(), 1);
+}
+
+void TestMainForm::enterAndDeleteKeysStartNothing()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    TMainForm &form = f.open();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.ListView1->setFocus();
+    form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
+    int opened = 0;
+    f.answerDialog([&](TInputDlg &) { ++opened; }, mrCancel);
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Delete}) {
+        QTest::keyClick(form.ListView1, Qt::Key(key));
+        QTest::keyClick(form.ListView1->viewport(), Qt::Key(key));
+    }
+    QTest::qWait(50);
+    QCOMPARE(opened, 0);
+    QVERIFY(f.messages.isEmpty());
+    QCOMPARE(form.ListView1->model()->rowCount(), 2);
+}
+
+void TestMainForm::restingPointerShowsTheEditHint()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    TMainForm &form = f.open();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QWidget *viewport = form.ListView1->viewport();
+    QTest::mouseMove(viewport, QPoint(20, 10));
+    QTest::qWait(250);
+    QVERIFY(!QToolTip::isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 1500);
+    QCOMPARE(QToolTip::text(), QString::fromUtf8("ダブルクリックで編集"));
+    QTRY_VERIFY_WITH_TIMEOUT(!QToolTip::isVisible(), 4000);
 }
 
 QTEST_MAIN(TestMainForm)
