@@ -32,7 +32,7 @@ QString SettingsPathIn(const QString &directory)
 
 namespace {
 
-constexpr qint64 chunkSize = 1 << 20;
+qint64 chunkSize = 1 << 20;
 
 // Where the complete lines of buffer end, seen from a reader that may still get more bytes: after
 // the last LF, or after the last CR that has a byte behind it (a CR at the very end may be the
@@ -62,10 +62,12 @@ void loadList(const QString &path, AddressList &list)
     QByteArrayView record[FieldCount];
     QByteArray buffer;
     bool atEnd = false;
+    // A small file needs no full chunk; size() + 1 lets the first read already see the end.
+    const qint64 readSize = qBound(qint64(1), file.size() + 1, chunkSize);
     while (!atEnd) {
         const qsizetype old = buffer.size();
-        buffer.resize(old + chunkSize);
-        const qint64 got = file.read(buffer.data() + old, chunkSize);
+        buffer.resize(old + readSize);
+        const qint64 got = file.read(buffer.data() + old, readSize);
         if (got < 0)
             throw PorError(messages::cannotOpen(path));
         buffer.resize(old + got);
@@ -131,6 +133,11 @@ void saveOne(const QString &path, const AddressList &list)
 }
 
 } // namespace
+
+void SetListReadChunkSize(qint64 bytes)
+{
+    chunkSize = qMax(qint64(1), bytes);
+}
 
 void LoadLists(AddressBook &book)
 {
