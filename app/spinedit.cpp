@@ -28,7 +28,9 @@ TSpinEdit::TSpinEdit(QWidget *parent) : QWidget(parent)
     // An input method should offer digits; what it commits still passes the typing filter.
     edit_->setInputMethodHints(Qt::ImhDigitsOnly | Qt::ImhPreferNumbers);
     edit_->installEventFilter(this);
-    setFocusPolicy(Qt::StrongFocus);
+    // Not ClickFocus: a press on an arrow button would otherwise hand the focus over before the
+    // button sees the press, and the text would not get selected as it should.
+    setFocusPolicy(Qt::TabFocus);
     setFocusProxy(edit_);
     setAttribute(Qt::WA_InputMethodEnabled);
 
@@ -47,6 +49,7 @@ TSpinEdit::TSpinEdit(QWidget *parent) : QWidget(parent)
     down_ = makeButton(Qt::DownArrow, QStringLiteral("DownButton"), -1);
 
     repeat_ = new QTimer(this);
+    repeat_->setTimerType(Qt::PreciseTimer);
     connect(repeat_, &QTimer::timeout, this, &TSpinEdit::repeatStep);
 
     SetValue(0);
