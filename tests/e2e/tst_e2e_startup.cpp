@@ -1,0 +1,195 @@
+// The real program under a window manager: one copy per user, recovery after a killed copy, the
+// settings file after repeated runs, and a close that cannot save.
+
+#include "x11session.h"
+
+using namespace e2e;
+
+namespace {
+
+QByteArray entry1(const QByteArray &number, const QByteArray &handle)
+{
+    return crlfLines({number, handle, "", "", "", "", ""});
+}
+
+// "Key=value" of one section of the settings file, in file order.
+QStringList sectionOf(const QByteArray &ini, const QByteArray &section)
+{
+    QStringList lines;
+    bool inside = false;
+    for (QByteArray line : ini.split('\n')) {
+        line = line.trimmed();
+        if (line.startsWith('['))
+            inside = line == '[' + section + ']';
+        else if (inside && !line.isEmpty())
+            lines << QString::fromLatin1(line);
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        session_ = std::make_unique<X11Session>();
+        E2E_REQUIRE_SESSION(*session_);
+    }
+    void cleanupTestCase() { session_.reset(); }
+
+    void secondStart_endsAndBringsTheRunningCopyForward()
+    {
+        ProgramFolder folder;
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        // A copy under another file name has its own marker: it runs beside the first.
+        ProgramFolder other(RunAs::Self, QStringLiteral("PorAddrCopy"));
+        QVERIFY2(other.isValid(), qPrintable(other.error()));
+
+        PorAddrProcess first(*session_, folder);
+        QVERIFY(first.start());
+        QVERIFY2(!first.waitForMainWindow().isEmpty(), "the first copy shows no main window");
+
+        PorAddrProcess beside(*session_, other);
+        beside.setRuntimeDir(folder.runtimeDir());
+        QVERIFY(beside.start());
+        QVERIFY2(!beside.waitForMainWindow().isEmpty(), "a copy under another file name did not start");
+        QVERIFY2(session_->activate(beside.mainWindow()), "the second program's window never got the focus");
+
+        PorAddrProcess second(*session_, folder);
+        QVERIFY(second.start());
+        QCOMPARE(second.waitForExit(15000), 0);
+
+        QCOMPARE(session_->windows(exactly(mainTitle())).size(), 2);
+        QVERIFY(first.running());
+        QVERIFY2(session_->waitForActive(first.mainWindow(), 5000),
+                 "the running copy's window was not brought to the front");
+
+        QVERIFY(beside.closeAndWait());
+        QVERIFY(first.closeAndWait());
+    }
+
+    void killedCopy_doesNotBlockTheNextStart()
+    {
+        ProgramFolder folder;
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), entry1("5", "kept")));
+
+        PorAddrProcess killed(*session_, folder);
+        QVERIFY(killed.start());
+        QVERIFY(!killed.waitForMainWindow().isEmpty());
+        killed.killHard();
+        QVERIFY(session_->waitForNoWindow(exactly(mainTitle())));
+
+        PorAddrProcess next(*session_, folder);
+        QVERIFY(next.start());
+        QVERIFY2(!next.waitForMainWindow().isEmpty(), "no window after a killed copy: its lock blocked the start");
+        QVERIFY(next.closeAndWait());
+        // The killed copy wrote nothing, and the next one read and saved the list unharmed.
+        QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), entry1("5", "kept"));
+    }
+
+    void startAndClose_keepsTheSettings_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QStringList>("expectedColumns");
+
+        QTest::newRow("first start, no settings file")
+            << QByteArray() << QStringList{"Col1=50", "Col2=60", "Col3=60", "Col4=60", "Col5=50", "Col6=50", "Col7=50"};
+        QTest::newRow("stored position, size and column widths")
+            << QByteArray("[Position]\r\nTop=100\r\nLeft=150\r\nWidth=520\r\nHeight=300\r\n"
+                          "[List1]\r\nCol1=40\r\nCol2=120\r\nCol3=90\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\nCol7=0\r\n")
+            << QStringList{"Col1=40", "Col2=120", "Col3=90", "Col4=60", "Col5=50", "Col6=50", "Col7=0"};
+    }
+
+    // Starting and closing without touching the window writes back what was read: the window must
+    // not creep or grow by its frame from run to run.
+    void startAndClose_keepsTheSettings()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QStringList, expectedColumns);
+        ProgramFolder folder;
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        if (!stored.isEmpty())
+            QVERIFY(folder.write(QStringLiteral("PorAddr.ini"), stored));
+
+        QList<QByteArray> written;
+        for (int run = 0; run < 3; ++run) {
+            PorAddrProcess program(*session_, folder);
+            QVERIFY(program.start());
+            QVERIFY(!program.waitForMainWindow().isEmpty());
+            QVERIFY(program.closeAndWait());
+            written << folder.read(QStringLiteral("PorAddr.ini"));
+            QVERIFY2(!written.last().isEmpty(), "the close wrote no settings file");
+        }
+
+        const QStringList position = sectionOf(written[0], "Position");
+        if (stored.isEmpty()) {
+            QCOMPARE(position.filter(QRegularExpression("^(Width|Height)=")),
+                     (QStringList{"Width=480", "Height=258"}));
+        } else {
+            QCOMPARE(position, (QStringList{"Top=100", "Left=150", "Width=520", "Height=300"}));
+        }
+        QCOMPARE(sectionOf(written[0], "List1"), expectedColumns);
+        for (int run = 1; run < 3; ++run) {
+            QVERIFY2(sectionOf(written[run], "Position") == position,
+                     qPrintable(QStringLiteral("run %1 wrote %2, run 1 wrote %3")
+                                    .arg(run + 1)
+                                    .arg(sectionOf(written[run], "Position").join(' '), position.join(' '))));
+            QCOMPARE(written[run], written[0]);
+        }
+    }
+
+    // As an unprivileged user (root writes anywhere): a close into a read-only folder reports the
+    // list file that cannot be created and keeps the window; once the folder is writable again the
+    // next close saves everything.
+    void readOnlyFolderAtClose_reportsAndKeepsTheWindow()
+    {
+        if (geteuid() != 0)
+            QSKIP("needs root to run the program as another user and to change the folder back");
+        ProgramFolder folder(RunAs::Unprivileged);
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        const QByteArray list1 = entry1("7", "nana");
+        const QByteArray list2 = crlfLines({"friend", "", "", "", "", ""});
+        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), list1));
+        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), list2));
+
+        PorAddrProcess program(*session_, folder);
+        QVERIFY(program.start());
+        QVERIFY(!program.waitForMainWindow().isEmpty());
+
+        QVERIFY(folder.setMode(0555));
+        struct Writable {
+            const ProgramFolder &folder;
+            ~Writable() { folder.setMode(0755); }
+        } restore{folder};
+
+        QVERIFY(program.requestClose());
+        const QString box = program.waitForOtherWindow(exactly(mainTitle()));
+        QVERIFY2(!box.isEmpty(), "no error box after a close into a read-only folder");
+        QVERIFY(session_->activate(box));
+        // The text itself can only be seen: keep a picture of the box for whoever looks.
+        QVERIFY(session_->screenshot(shotsDir() + QStringLiteral("/error-box-read-only-folder.png")));
+        QVERIFY(session_->key({QStringLiteral("Return")}));
+        QVERIFY2(waitFor([&] { return program.otherWindows(exactly(mainTitle())).isEmpty(); }, 10000),
+                 "the error box did not close on Enter");
+        QVERIFY2(program.running(), "the program ended although its lists could not be saved");
+        QCOMPARE(session_->windows(exactly(mainTitle()), program.pid()), QStringList{program.mainWindow()});
+        QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), list1);
+        QVERIFY2(!folder.exists(QStringLiteral("PorAddr.ini")), "settings were written although the lists failed");
+
+        QVERIFY(folder.setMode(0755));
+        QVERIFY(program.closeAndWait());
+        QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), list1);
+        QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), list2);
+        QVERIFY2(folder.exists(QStringLiteral("PorAddr.ini")), "the second close wrote no settings");
+    }
+
+private:
+    std::unique_ptr<X11Session> session_;
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_e2e_startup.moc"
