@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the benchmark programs (Release) and prints one "NAME RATIO" line per figure, each set
+# beside a standard tool on the same files in the same run:
+#   load_N_vs_wc        LoadLists time / wc -l time on both list files     (target: 5 or less)
+#   save_N_vs_cp_sync   SaveLists time / cp + sync of both list files       (target: 5 or less)
+#   export_N_vs_cp_sync ExportMemberList time / cp + sync of PorMem.txt
+#   load_memory_1000000_vs_file  peak memory of a load above the start / file size (target: 3 or less)
+# To add a benchmark: add its executable in bench/CMakeLists.txt and a section below that prints
+# its own lines with ratio().
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BENCH_BUILD:-build-bench}
+data=$build/data
+sizes=${BENCH_SIZES:-10000 100000 1000000}
+repeats=${BENCH_REPEATS:-3}
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPORADDR_TESTS=OFF -DPORADDR_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target porbench_store >/dev/null
+store="$build/bench/porbench_store"
+
+# Best wall time in seconds of a command over $repeats runs.
+best_of() {
+  local best="" start end t
+  for _ in $(seq "$repeats"); do
+    start=$EPOCHREALTIME
+    "$@" >/dev/null
+    end=$EPOCHREALTIME
+    t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }')
+    if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+  done
+  echo "$best"
+}
+
+ratio() { awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%s %.2f\n", n, a / b }'; }
+
+copy_and_sync() { # cp then sync of the copies, as a plain save of the same bytes would do
+  local to=$1; shift
+  cp "$@" "$to"/
+  sync "$to"/*
+}
+
+for n in $sizes; do
+  dir=$data/$n
+  if [ ! -f "$dir/PorAddr1.lst" ]; then
+    rm -rf "$dir"; mkdir -p "$dir"
+    "$store" generate "$dir" "$n"
+  fi
+  files=("$dir/PorAddr1.lst" "$dir/PorAddr2.lst")
+  copies=$data/copies; rm -rf "$copies"; mkdir -p "$copies"
+
+  wc_time=$(best_of wc -l "${files[@]}")
+  load_time=$("$store" load "$dir" "$repeats")
+  ratio "load_${n}_vs_wc" "$load_time" "$wc_time"
+
+  cp_time=$(best_of copy_and_sync "$copies" "${files[@]}")
+  save_time=$("$store" save "$dir" "$repeats")
+  ratio "save_${n}_vs_cp_sync" "$save_time" "$cp_time"
+
+  export_time=$("$store" export "$dir" "$repeats")
+  rm -rf "$copies"; mkdir -p "$copies"
+  mem_cp_time=$(best_of copy_and_sync "$copies" "$dir/PorMem.txt")
+  ratio "export_${n}_vs_cp_sync" "$export_time" "$mem_cp_time"
+done
+
+largest=$(echo "$sizes" | tr ' ' '\n' | sort -n | tail -1)
+read -r peak file_bytes < <("$store" memory "$data/$largest")
+ratio "load_memory_${largest}_vs_file" "$peak" "$file_bytes"
