@@ -631,7 +631,12 @@ void TestMainForm::restingPointerShowsTheEditHint()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QWidget *viewport = form.ListView1->viewport();
-    QTest::mouseMove(viewport, QPoint(20, 10));
+    // Pointer events as the window system sends them when the pointer comes to rest over a row.
+    QEnterEvent enter(QPointF(20, 10), QPointF(20, 10), viewport->mapToGlobal(QPointF(20, 10)));
+    QCoreApplication::sendEvent(viewport, &enter);
+    QMouseEvent move(QEvent::MouseMove, QPointF(20, 10), viewport->mapToGlobal(QPointF(20, 10)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &move);
     QTest::qWait(250);
     QVERIFY(!QToolTip::isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 1500);
