@@ -142,23 +142,37 @@ void TAboutDlg::keyPressEvent(QKeyEvent *event)
 
 void TAboutDlg::setVisible(bool visible)
 {
-    // Placed before showing, so that the dialog never appears over its owner first; having been
-    // moved, QDialog leaves the position alone. Creating the native window first lets the platform
+    // Placed before showing, so that the box never appears over its owner first; having been
+    // placed, QDialog leaves the position alone. Creating the native window first lets the platform
     // report the frame where it already knows it.
     if (visible && !isVisible()) {
         create();
-        centreOnScreen();
+        placeBeforeShowing();
     }
     QDialog::setVisible(visible);
 }
 
-void TAboutDlg::moveEvent(QMoveEvent *event)
+bool TAboutDlg::event(QEvent *event)
 {
-    QDialog::moveEvent(event);
-    // A window manager reports the frame only once the window is on the screen: centre again the
-    // one time it becomes known, and never after the user has moved the box.
-    if (isVisible() && frameMargins() != centredWithFrame_)
-        centreOnScreen();
+    const bool handled = QDialog::event(event);
+    // Under a window manager the frame becomes known only once the box is on the screen, and not
+    // always with a move. The first time it is known, the frame is put where it belongs; after
+    // that the box stays wherever the user moves it.
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Show:
+    case QEvent::WindowActivate:
+        if (awaitingFrame_ && isVisible() && !frameMargins().isNull()) {
+            awaitingFrame_ = false;
+            const QPoint centred = centredFramePosition(frameMargins());
+            if (frameGeometry().topLeft() != centred)
+                move(centred);
+        }
+        break;
+    default:
+        break;
+    }
+    return handled;
 }
 
 QMargins TAboutDlg::frameMargins() const
@@ -167,13 +181,29 @@ QMargins TAboutDlg::frameMargins() const
     return window ? window->frameMargins() : QMargins();
 }
 
-void TAboutDlg::centreOnScreen()
+QPoint TAboutDlg::centredFramePosition(const QMargins &frame) const
 {
-    QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
+    const QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect(QPoint(0, 0), size());
+    const QSize outer = size().grownBy(frame);
+    return {area.left() + (area.width() - outer.width()) / 2,
+            area.top() + (area.height() - outer.height()) / 2};
+}
+
+void TAboutDlg::placeBeforeShowing()
+{
+    awaitingFrame_ = true;
+    const QMargins frame = frameMargins();
+    if (!frame.isNull()) {
+        move(centredFramePosition(frame));
         return;
-    centredWithFrame_ = frameMargins();
-    const QSize outer = size().grownBy(centredWithFrame_);
-    const QRect area = screen->geometry();
-    move(area.left() + (area.width() - outer.width()) / 2, area.top() + (area.height() - outer.height()) / 2);
+    }
+    // Frame not known yet: a frame position cannot be honoured, so the client area is placed
+    // where the frame would put it. The owner's frame is the best guess, since the same window
+    // manager draws both.
+    QMargins guess;
+    if (parentWidget() && parentWidget()->window()->windowHandle())
+        guess = parentWidget()->window()->windowHandle()->frameMargins();
+    const QPoint frameAt = centredFramePosition(guess);
+    setGeometry(QRect(frameAt + QPoint(guess.left(), guess.top()), size()));
 }

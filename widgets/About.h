@@ -5,7 +5,6 @@
 
 class QFrame;
 class QKeyEvent;
-class QMoveEvent;
 class QLabel;
 class QPushButton;
 class TURLLabel;
@@ -48,12 +47,13 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
-    void moveEvent(QMoveEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void FormCreate();
-    void centreOnScreen();
+    void placeBeforeShowing();
+    QPoint centredFramePosition(const QMargins &frame) const;
     QMargins frameMargins() const;
 
-    QMargins centredWithFrame_;
+    bool awaitingFrame_ = false;
 };
