@@ -14,13 +14,16 @@
 // failing test ends with a wrong result instead of hanging.
 namespace modaldriver {
 
-inline void whenModal(std::function<void(QWidget *)> action, int closeAfterMs = 4000)
+// Only a modal window that passes the test is acted on (a dialog opened over another one).
+using ModalTest = std::function<bool(QWidget *)>;
+
+inline void whenModal(std::function<void(QWidget *)> action, int closeAfterMs = 4000, ModalTest test = {})
 {
     auto *poll = new QTimer;
     poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, action, closeAfterMs] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action, closeAfterMs, test] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
+        if (!modal || !modal->isVisible() || (test && !test(modal)))
             return;
         poll->stop();
         poll->deleteLater();
