@@ -110,7 +110,7 @@ TAboutDlg::TAboutDlg(QWidget *owner)
     OKBtn->setGeometry(248, 228, 79, 23);
     OKBtn->setDefault(true);
     OKBtn->setFocusPolicy(Qt::StrongFocus);
-    connect(OKBtn, &QPushButton::clicked, this, [this] { done(1); });
+    connect(OKBtn, &QPushButton::clicked, this, [this] { done(okResult); });
     OKBtn->setFocus();
 
     FormCreate();

@@ -19,25 +19,26 @@ class TAboutDlg : public QDialog {
 public:
     explicit TAboutDlg(QWidget *owner = nullptr);
 
-    QPushButton *OKBtn;
-    QLabel *Image1;
-    QLabel *Label1;
-    QLabel *Label2;
-    QLabel *Label3;
-    QFrame *Bevel1;
-    QLabel *Label4;
-    QLabel *Label5;
-    QLabel *PhysMem;
-    QLabel *FreeRes;
-    TURLLabel *AuthorURL;
-    TURLLabel *AuthorMail;
-    QLabel *Label6;
-    TURLLabel *URLLabel1;
-    QLabel *Label7;
-    QLabel *Label8;
-    TURLLabel *URLLabel2;
+    QPushButton *OKBtn = nullptr;
+    QLabel *Image1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QFrame *Bevel1 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *PhysMem = nullptr;
+    QLabel *FreeRes = nullptr;
+    TURLLabel *AuthorURL = nullptr;
+    TURLLabel *AuthorMail = nullptr;
+    QLabel *Label6 = nullptr;
+    TURLLabel *URLLabel1 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label8 = nullptr;
+    TURLLabel *URLLabel2 = nullptr;
 
-    // The close box's result; also what reject() gives.
+    // exec()'s results: OK, and the close box (also what reject() gives).
+    static constexpr int okResult = 1;
     static constexpr int closedResult = 2;
 
     void setVisible(bool visible) override;
