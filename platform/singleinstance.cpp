@@ -49,9 +49,13 @@ SingleInstance::Result SingleInstance::tryAcquire()
     lock_->setStaleLockTime(0);
     if (lock_->tryLock(0))
         return Result::Acquired;
-    const QLockFile::LockError error = lock_->error();
+    // Only a lock that names its holder is another copy; anything else in its place (a folder, a
+    // file we cannot read) means no lock can be made here, which the user must be told about.
+    qint64 pid = 0;
+    QString host, application;
+    const bool held = lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(&pid, &host, &application);
     lock_.reset();
-    return error == QLockFile::LockFailedError ? Result::AnotherRuns : Result::Failed;
+    return held ? Result::AnotherRuns : Result::Failed;
 }
 
 void SingleInstance::activateRunningCopy(const QByteArray &activationToken)
