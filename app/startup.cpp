@@ -5,6 +5,7 @@
 #include "app/apptitle.h"
 #include "app/errorreport.h"
 #include "app/messagedialog.h"
+#include "platform/localeinfo.h"
 #include "platform/singleinstance.h"
 
 #include <QApplication>
@@ -39,6 +40,7 @@ int RunPorAddr(int &argc, char **argv)
     }
 
     SetApplicationTitle(MainTitle());
+    WatchLocaleChanges(&app);
     TMainForm MainForm;
     TInputDlg InputDlg(&MainForm);
     MainForm.SetInputDlg(&InputDlg);
