@@ -65,3 +65,19 @@ done
 largest=$(echo "$sizes" | tr ' ' '\n' | sort -n | tail -1)
 read -r peak file_bytes < <("$store" memory "$data/$largest")
 ratio "load_memory_${largest}_vs_file" "$peak" "$file_bytes"
+
+# ---- Start-up to the main window shown (bench/startup_bench.cpp): the real program under Xvfb with
+# openbox, list 1 empty and then holding 100,000 and 1,000,000 entries (list 1 of the files above).
+#   startup_100000_vs_empty   start with 100,000 entries / start with empty lists  (target: 1.5 or less)
+#   startup_1000000_seconds   start with 1,000,000 entries, in seconds              (target: 2 or less)
+cmake --build "$build" -j "$(nproc)" --target startup_bench PorAddr >/dev/null
+startup_cases=()
+for n in 100000 1000000; do
+  dir=$data/$n
+  if [ ! -f "$dir/PorAddr1.lst" ]; then
+    rm -rf "$dir"; mkdir -p "$dir"
+    "$store" generate "$dir" "$n"
+  fi
+  startup_cases+=("$dir/PorAddr1.lst:$n")
+done
+"$build/bench/startup_bench" "$build/PorAddr" "${startup_cases[@]}" --repeats "${STARTUP_REPEATS:-5}"
