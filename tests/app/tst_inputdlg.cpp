@@ -8,8 +8,10 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -53,6 +55,8 @@ private slots:
     void layout_data();
     void layout();
     void windowFrame();
+    void scaledAtOtherDensity();
+    void layoutAtThisDensity();
     void keys_data();
     void keys();
     void tabCycle_data();
@@ -152,6 +156,46 @@ void TestInputDlg::windowFrame()
     QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                        Qt::WindowContextHelpButtonHint)));
     QVERIFY(!dialog_->isVisible());
+}
+
+// A screen of 144 dpi needs a platform set up before the application starts: a child run of this suite.
+void TestInputDlg::scaledAtOtherDensity()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile config(dir.filePath(QStringLiteral("screen.json")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(R"({"screens":[{"name":"s","x":0,"y":0,"width":1600,"height":1200,"logicalDpi":144,)"
+                 R"("logicalBaseDpi":96,"dpr":1}]})");
+    config.close();
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                       QStringLiteral("offscreen:configfile=") + config.fileName());
+    environment.insert(QStringLiteral("QT_ENABLE_HIGHDPI_SCALING"), QStringLiteral("0"));
+    environment.insert(QStringLiteral("PORADDR_EXPECT_DPI"), QStringLiteral("144"));
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("layoutAtThisDensity")});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray output = child.readAllStandardOutput();
+    QVERIFY2(child.exitCode() == 0 && output.contains("PASS   : TestInputDlg::layoutAtThisDensity()"),
+             output.constData());
+}
+
+void TestInputDlg::layoutAtThisDensity()
+{
+    const int expected = qEnvironmentVariableIntValue("PORADDR_EXPECT_DPI");
+    if (expected == 0)
+        QSKIP("run by scaledAtOtherDensity in a process of its own");
+    QCOMPARE(dialog_->logicalDpiY(), expected);
+    // 1.5 times every design size, halves rounded up.
+    QCOMPARE(dialog_->size(), QSize(579, 365));
+    QCOMPARE(dialog_->font().pixelSize(), 18);
+    QCOMPARE(dialog_->SpinEdit1->geometry(), QRect(120, 24, 98, 32));
+    QCOMPARE(dialog_->Edit6->geometry(), QRect(120, 252, 422, 30));
+    QCOMPARE(dialog_->Button2->geometry(), QRect(312, 312, 182, 35));
+    QCOMPARE(dialog_->StaticText5->geometry(), QRect(24, 180, 54, 24));
 }
 
 void TestInputDlg::keys_data()
