@@ -10,23 +10,9 @@ int firstStoredField(bool keepsNumber)
     return keepsNumber ? 0 : 1;
 }
 
-// One allocation per entry: the fields joined by '\n', which no field can contain.
-QByteArray packViews(const QByteArrayView *fields, int count)
-{
-    qsizetype total = count - 1;
-    for (int k = 0; k < count; ++k)
-        total += fields[k].size();
-    QByteArray packed(total, Qt::Uninitialized);
-    char *out = packed.data();
-    for (int k = 0; k < count; ++k) {
-        if (k > 0)
-            *out++ = '\n';
-        if (!fields[k].isEmpty())
-            std::memcpy(out, fields[k].data(), size_t(fields[k].size()));
-        out += fields[k].size();
-    }
-    return packed;
-}
+// Blocks start small, for the few entries of a typical list, and double up to this size.
+constexpr qsizetype firstBlockBytes = 4 << 10;
+constexpr qsizetype largestBlockBytes = 1 << 20;
 
 } // namespace
 
@@ -62,22 +48,52 @@ bool AddressEntry::operator==(const AddressEntry &other) const
            ICQ == other.ICQ && PostPet == other.PostPet && Memo == other.Memo;
 }
 
-QByteArray AddressList::pack(const AddressEntry &e) const
+AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
 {
-    const int first = firstStoredField(keepsNumber_);
-    QByteArrayView views[FieldCount];
+    qsizetype total = count - 1;
+    for (int k = 0; k < count; ++k)
+        total += fields[k].size();
+    if (blocks_.isEmpty() || blocks_.last().capacity() - blocks_.last().size() < total) {
+        const qsizetype grown = blocks_.isEmpty() ? firstBlockBytes
+                                                  : qMin(largestBlockBytes, 2 * blocks_.last().capacity());
+        QByteArray block;
+        block.reserve(qMax(grown, total));
+        blocks_.append(std::move(block));
+    }
+    QByteArray &block = blocks_.last();
+    const Slot slot{quint32(blocks_.size() - 1), quint32(total), block.size()};
+    for (int k = 0; k < count; ++k) {
+        if (k > 0)
+            block.append('\n');
+        block.append(fields[k].data(), fields[k].size());
+    }
+    return slot;
+}
+
+QByteArrayView AddressList::packed(int i) const
+{
+    const Slot &slot = slots_.at(i);
+    return QByteArrayView(blocks_.at(slot.block).constData() + slot.offset, slot.size);
+}
+
+namespace {
+
+void storedFields(const AddressEntry &e, bool keepsNumber, QByteArrayView *views)
+{
+    const int first = firstStoredField(keepsNumber);
     for (int f = first; f < FieldCount; ++f)
         views[f - first] = e.field(Field(f));
-    return packViews(views, FieldCount - first);
 }
+
+} // namespace
 
 AddressEntry AddressList::Entry(int i) const
 {
     AddressEntry e;
-    const QByteArray &packed = entries_.at(i);
+    const QByteArrayView entry = packed(i);
     int f = firstStoredField(keepsNumber_);
-    const char *p = packed.constData();
-    const char *end = p + packed.size();
+    const char *p = entry.data();
+    const char *end = p + entry.size();
     while (true) {
         const char *sep = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         const char *fieldEnd = sep ? sep : end;
@@ -94,9 +110,9 @@ QByteArray AddressList::FieldOf(int i, Field f) const
     const int first = firstStoredField(keepsNumber_);
     if (int(f) < first)
         return QByteArray();
-    const QByteArray &packed = entries_.at(i);
-    const char *p = packed.constData();
-    const char *end = p + packed.size();
+    const QByteArrayView entry = packed(i);
+    const char *p = entry.data();
+    const char *end = p + entry.size();
     for (int k = first; k < int(f); ++k) {
         const char *sep = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         if (!sep)
@@ -109,40 +125,51 @@ QByteArray AddressList::FieldOf(int i, Field f) const
 
 void AddressList::Append(const AddressEntry &e)
 {
-    entries_.append(pack(e));
+    QByteArrayView views[FieldCount];
+    storedFields(e, keepsNumber_, views);
+    slots_.append(store(views, FieldCount - firstStoredField(keepsNumber_)));
 }
 
 void AddressList::Replace(int i, const AddressEntry &e)
 {
-    entries_[i] = pack(e);
+    QByteArrayView views[FieldCount];
+    storedFields(e, keepsNumber_, views);
+    slots_[i] = store(views, FieldCount - firstStoredField(keepsNumber_));
 }
 
 void AddressList::Delete(int i)
 {
-    entries_.removeAt(i);
+    slots_.removeAt(i);
 }
 
 void AddressList::Swap(int i, int j)
 {
-    entries_.swapItemsAt(i, j);
+    slots_.swapItemsAt(i, j);
+}
+
+void AddressList::Clear()
+{
+    slots_.clear();
+    blocks_.clear();
 }
 
 void AddressList::AppendRecord(const QByteArrayView *lines)
 {
-    entries_.append(packViews(lines, keepsNumber_ ? FieldCount : FieldCount - 1));
+    slots_.append(store(lines, keepsNumber_ ? FieldCount : FieldCount - 1));
 }
 
 QByteArray AddressList::FileContent() const
 {
     const int fields = keepsNumber_ ? FieldCount : FieldCount - 1;
     qsizetype total = 0;
-    for (const QByteArray &packed : entries_)
-        total += packed.size() + fields + 1; // each '\n' becomes CR LF, and a final CR LF
+    for (const Slot &slot : slots_)
+        total += qsizetype(slot.size) + fields + 1; // each '\n' becomes CR LF, and a final CR LF
     QByteArray content(total, Qt::Uninitialized);
     char *out = content.data();
-    for (const QByteArray &packed : entries_) {
-        const char *p = packed.constData();
-        const char *end = p + packed.size();
+    for (int i = 0; i < Count(); ++i) {
+        const QByteArrayView entry = packed(i);
+        const char *p = entry.data();
+        const char *end = p + entry.size();
         while (true) {
             const char *sep = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
             const char *fieldEnd = sep ? sep : end;

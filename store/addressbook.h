@@ -20,21 +20,24 @@ struct AddressEntry {
 };
 
 // An ordered list of entries. List 1 keeps each entry's Number; list 2 drops it.
-// Entries are packed one allocation each so that a million of them stay small in memory.
+// Entries are packed (fields joined by '\n', which no field can contain) into large shared blocks
+// and found through a small index, so that a million of them take little more memory than their
+// file and loading makes no allocation per entry. Replace and Delete leave the old bytes unused
+// in their block until the list is cleared: edits by hand are far too few for that to matter.
 class AddressList {
 public:
     explicit AddressList(bool keepsNumber) : keepsNumber_(keepsNumber) {}
 
     bool KeepsNumber() const { return keepsNumber_; }
-    int Count() const { return int(entries_.size()); }
+    int Count() const { return int(slots_.size()); }
     AddressEntry Entry(int i) const;
     QByteArray FieldOf(int i, Field f) const; // one field without unpacking the rest
     void Append(const AddressEntry &e);
     void Replace(int i, const AddressEntry &e);
     void Delete(int i);
     void Swap(int i, int j);
-    void Clear() { entries_.clear(); }
-    void Reserve(int n) { entries_.reserve(n); }
+    void Clear();
+    void Reserve(int n) { slots_.reserve(n); }
 
     // Appends an entry given as consecutive line views (7 for list 1, 6 for list 2) without
     // building an AddressEntry first; used by the loader.
@@ -45,10 +48,18 @@ public:
     QByteArray FileContent() const;
 
 private:
-    QByteArray pack(const AddressEntry &e) const;
+    struct Slot {
+        quint32 block;  // index in blocks_
+        quint32 size;   // bytes of the packed entry
+        qsizetype offset; // where it starts in its block
+    };
+
+    Slot store(const QByteArrayView *fields, int count);
+    QByteArrayView packed(int i) const;
 
     bool keepsNumber_;
-    QList<QByteArray> entries_; // fields joined by '\n', which no field can contain
+    QList<Slot> slots_;
+    QList<QByteArray> blocks_; // implicitly shared, so copies of a list are cheap and independent
 };
 
 // Both lists and the paths of the files beside the program. One per run.

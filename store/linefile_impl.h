@@ -2,7 +2,35 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace linefile {
+
+namespace detail {
+
+// The first CR or LF in [p, end), or end. Sixteen bytes at a time where the processor allows:
+// lines in list files are short, but a million entries make seven million of them.
+inline const char *findLineEnd(const char *p, const char *end)
+{
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    while (end - p >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+        if (mask != 0)
+            return p + __builtin_ctz(unsigned(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '\r' && *p != '\n')
+        ++p;
+    return p;
+}
+
+} // namespace detail
 
 template <typename Fn> void forEachLine(QByteArrayView text, Fn &&fn)
 {
@@ -11,9 +39,7 @@ template <typename Fn> void forEachLine(QByteArrayView text, Fn &&fn)
     if (const void *nul = std::memchr(p, '\0', size_t(text.size())))
         end = static_cast<const char *>(nul);
     while (p < end) {
-        const char *q = p;
-        while (q < end && *q != '\r' && *q != '\n')
-            ++q;
+        const char *q = detail::findLineEnd(p, end);
         fn(QByteArrayView(p, q - p));
         if (q == end)
             break;
