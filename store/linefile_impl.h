@@ -34,6 +34,8 @@ inline const char *findLineEnd(const char *p, const char *end)
 
 template <typename Fn> void forEachLine(QByteArrayView text, Fn &&fn)
 {
+    if (text.isEmpty()) // an empty view may have no data pointer at all, which memchr must not see
+        return;
     const char *p = text.data();
     const char *end = p + text.size();
     if (const void *nul = std::memchr(p, '\0', size_t(text.size())))

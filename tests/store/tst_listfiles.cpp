@@ -284,6 +284,19 @@ void TestListFiles::listOperations()
     QCOMPARE(list1.Entry(1).Number, QByteArray("5")); // duplicates stay, in order
     QCOMPARE(list1.Entry(2).Memo, QByteArray("memo"));
     QCOMPARE(list1.FieldOf(2, Field::Handle), QByteArray());
+
+    // A copy is a list of its own: changes to either leave the other as it was.
+    AddressList copy = list1;
+    copy.Replace(0, storetest::sampleEntry(7));
+    copy.Append(storetest::sampleEntry(8));
+    list1.Append(storetest::sampleEntry(9));
+    QCOMPARE(copy.Entry(0), storetest::sampleEntry(7));
+    QCOMPARE(copy.Entry(3), storetest::sampleEntry(8));
+    QCOMPARE(list1.Entry(0).Number, QByteArray("5"));
+    QCOMPARE(list1.Entry(3), storetest::sampleEntry(9));
+    list1.Clear();
+    QCOMPARE(list1.Count(), 0);
+    QCOMPARE(copy.Count(), 4);
 }
 
 STORE_TEST_MAIN(TestListFiles)
