@@ -4,10 +4,13 @@
 //
 //   porbench_store generate DIR ENTRIES   list 1 and list 2 with ENTRIES entries each
 //   porbench_store load DIR REPEATS       best LoadLists time in seconds
+//   porbench_store read DIR REPEATS       best time to read both files whole into new memory: the
+//                                         least any loader that keeps the text in memory can take
 //   porbench_store save DIR REPEATS       best SaveLists time (the lists loaded from DIR, written back)
 //   porbench_store export DIR REPEATS     best ExportMemberList time
 //   porbench_store memory DIR             peak memory of one LoadLists above the start, in bytes
 
+#include "store/linefile.h"
 #include "store/listfiles.h"
 #include "store/memberlist.h"
 
@@ -130,6 +133,15 @@ int main(int argc, char **argv)
         seconds = bestSeconds(repeats, [&] {
             AddressBook book = bookIn(dir);
             return secondsOf([&] { LoadLists(book); });
+        });
+    } else if (mode == QLatin1String("read")) {
+        seconds = bestSeconds(repeats, [&] {
+            const AddressBook book = bookIn(dir);
+            QByteArray list1, list2;
+            return secondsOf([&] {
+                list1 = linefile::readFile(book.List1Path);
+                list2 = linefile::readFile(book.List2Path);
+            });
         });
     } else if (mode == QLatin1String("save") || mode == QLatin1String("export")) {
         AddressBook book = bookIn(dir);

@@ -2,6 +2,9 @@
 # Builds the benchmark programs (Release) and prints one "NAME RATIO" line per figure, each set
 # beside a standard tool on the same files in the same run:
 #   load_N_vs_wc        LoadLists time / wc -l time on both list files     (target: 5 or less)
+#   read_N_vs_wc        reading both files whole into new memory / wc -l: the floor under any
+#                       loader that keeps the text (on machines where fresh memory is slow to
+#                       touch, this alone can exceed the load target)
 #   save_N_vs_cp_sync   SaveLists time / cp + sync of both list files       (target: 5 or less)
 #   export_N_vs_cp_sync ExportMemberList time / cp + sync of PorMem.txt
 #   load_memory_1000000_vs_file  peak memory of a load above the start / file size (target: 3 or less)
@@ -51,6 +54,8 @@ for n in $sizes; do
   wc_time=$(best_of wc -l "${files[@]}")
   load_time=$("$store" load "$dir" "$repeats")
   ratio "load_${n}_vs_wc" "$load_time" "$wc_time"
+  read_time=$("$store" read "$dir" "$repeats")
+  ratio "read_${n}_vs_wc" "$read_time" "$wc_time"
 
   cp_time=$(best_of copy_and_sync "$copies" "${files[@]}")
   save_time=$("$store" save "$dir" "$repeats")
