@@ -260,10 +260,31 @@ public:
         return r.finished && r.exitCode == 0;
     }
 
+    // A character that the keyboard map lacks is typed by xdotool through a key it maps for the
+    // moment and maps back after the release; the program must look the map up while the key is
+    // still down, so such characters go one by one with the key held long enough for a busy program.
     bool type(const QString &text) const
     {
-        const RunResult r = xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), text});
-        return r.finished && r.exitCode == 0;
+        QString ascii;
+        const auto flush = [&] {
+            if (ascii.isEmpty())
+                return true;
+            const RunResult r = xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), ascii});
+            ascii.clear();
+            return r.finished && r.exitCode == 0;
+        };
+        for (const QChar c : text) {
+            if (c.unicode() < 0x80) {
+                ascii += c;
+                continue;
+            }
+            if (!flush())
+                return false;
+            const RunResult r = xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("400"), QString(c)});
+            if (!r.finished || r.exitCode != 0)
+                return false;
+        }
+        return flush();
     }
 
     QString windowName(const QString &window) const
