@@ -181,13 +181,14 @@ int TInputDlg::ShowModal()
         return hook(*this);
 
     if (!shownBefore_) {
-        const QScreen *screen = QGuiApplication::primaryScreen();
-        const QRect area = screen ? screen->geometry() : QRect(0, 0, 640, 480);
-        const QMargins frame = ExpectedFrameMargins(this);
-        const int outerWidth = width() + frame.left() + frame.right();
-        const int outerHeight = height() + frame.top() + frame.bottom();
-        move(area.x() + std::max(0, (area.width() - outerWidth) / 2),
-             area.y() + std::max(0, (area.height() - outerHeight) / 2));
+        PlaceByFrame(this, [this](const QMargins &frame) {
+            const QScreen *screen = QGuiApplication::primaryScreen();
+            const QRect area = screen ? screen->geometry() : QRect(0, 0, 640, 480);
+            const int outerWidth = width() + frame.left() + frame.right();
+            const int outerHeight = height() + frame.top() + frame.bottom();
+            return QPoint(area.x() + std::max(0, (area.width() - outerWidth) / 2),
+                          area.y() + std::max(0, (area.height() - outerHeight) / 2));
+        });
         shownBefore_ = true;
     } else {
         move(lastPosition_);

@@ -12,10 +12,12 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTextLayout>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -144,6 +146,32 @@ QMargins ExpectedFrameMargins(const QWidget *window)
     return QMargins();
 }
 
+void PlaceByFrame(QWidget *window, const std::function<QPoint(const QMargins &)> &place)
+{
+    const QMargins expected = ExpectedFrameMargins(window);
+    window->move(place(expected));
+    if (!window->windowHandle())
+        return;
+    // The frame is known only after the window manager has framed the window, a moment after it
+    // is shown; look a few times, then give up (some platforms draw no frame at all).
+    auto *check = new QTimer(window);
+    check->setInterval(20);
+    auto remaining = std::make_shared<int>(25);
+    QObject::connect(check, &QTimer::timeout, window, [window, check, expected, place, remaining] {
+        if (!window->isVisible() || --*remaining < 0) {
+            check->deleteLater();
+            return;
+        }
+        const QMargins actual = window->windowHandle()->frameMargins();
+        if (actual.isNull())
+            return; // not framed yet
+        if (actual != expected)
+            window->move(place(actual));
+        check->deleteLater();
+    });
+    check->start();
+}
+
 QString MessageTitle(MsgDlgType type)
 {
     switch (type) {
@@ -269,12 +297,13 @@ QPushButton *TMessageForm::button(MsgDlgBtn which) const
 
 void TMessageForm::centreOnScreen()
 {
-    const QRect screen = primaryScreenGeometry();
-    const QMargins frame = ExpectedFrameMargins(this);
-    const int outerWidth = width() + frame.left() + frame.right();
-    const int outerHeight = height() + frame.top() + frame.bottom();
-    move(screen.x() + screen.width() / 2 - outerWidth / 2,
-         screen.y() + screen.height() / 2 - outerHeight / 2);
+    PlaceByFrame(this, [this](const QMargins &frame) {
+        const QRect screen = primaryScreenGeometry();
+        const int outerWidth = width() + frame.left() + frame.right();
+        const int outerHeight = height() + frame.top() + frame.bottom();
+        return QPoint(screen.x() + screen.width() / 2 - outerWidth / 2,
+                      screen.y() + screen.height() / 2 - outerHeight / 2);
+    });
 }
 
 void TMessageForm::reject()

@@ -72,6 +72,10 @@ QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth
 // own frame is unknown, so the frame of a window already on screen stands in for it.
 QMargins ExpectedFrameMargins(const QWidget *window);
 
+// Puts a top-level window where place() says for its frame. Where the frame turns out other than
+// expected once the window system has framed the shown window, it is placed once more.
+void PlaceByFrame(QWidget *window, const std::function<QPoint(const QMargins &)> &place);
+
 // Builds, shows modally and destroys a message dialog; returns the result of the button pressed,
 // or mrCancel (2) when it was closed by its close box.
 int MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, int helpContext);
