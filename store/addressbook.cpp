@@ -62,10 +62,14 @@ AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
     }
     QByteArray &block = blocks_.last();
     const Slot slot{quint32(blocks_.size() - 1), quint32(total), block.size()};
+    block.resize(slot.offset + total); // within the capacity reserved above
+    char *out = block.data() + slot.offset;
     for (int k = 0; k < count; ++k) {
         if (k > 0)
-            block.append('\n');
-        block.append(fields[k].data(), fields[k].size());
+            *out++ = '\n';
+        if (!fields[k].isEmpty())
+            std::memcpy(out, fields[k].data(), size_t(fields[k].size()));
+        out += fields[k].size();
     }
     return slot;
 }

@@ -37,9 +37,9 @@ qint64 chunkSize = 1 << 20;
 // Where the complete lines of buffer end, seen from a reader that may still get more bytes: after
 // the last LF, or after the last CR that has a byte behind it (a CR at the very end may be the
 // first half of CR LF). 0 when no line is complete yet.
-qsizetype completeLinesEnd(const QByteArray &buffer)
+qsizetype completeLinesEnd(QByteArrayView buffer)
 {
-    const char *data = buffer.constData();
+    const char *data = buffer.data();
     for (qsizetype i = buffer.size(); i > 0; --i) {
         if (data[i - 1] == '\n')
             return i;
@@ -60,32 +60,37 @@ void loadList(const QString &path, AddressList &list)
 
     const int perRecord = list.KeepsNumber() ? FieldCount : FieldCount - 1;
     QByteArrayView record[FieldCount];
-    QByteArray buffer;
-    bool atEnd = false;
     // A small file needs no full chunk; size() + 1 lets the first read already see the end.
     const qint64 readSize = qBound(qint64(1), file.size() + 1, chunkSize);
+    // buffer holds `have` bytes: the unfinished tail of the last round, then what was just read.
+    // It is managed by hand so that each round reuses the same memory.
+    QByteArray buffer(readSize, Qt::Uninitialized);
+    qsizetype have = 0;
+    bool atEnd = false;
     while (!atEnd) {
-        const qsizetype old = buffer.size();
-        buffer.resize(old + readSize);
-        const qint64 got = file.read(buffer.data() + old, readSize);
+        if (buffer.size() - have < readSize)
+            buffer.resize(have + readSize); // only an unfinished line longer than a chunk grows it
+        char *data = buffer.data();
+        const qint64 got = file.read(data + have, readSize);
         if (got < 0)
             throw PorError(messages::cannotOpen(path));
-        buffer.resize(old + got);
         atEnd = got == 0;
         // The first NUL ends the text: nothing after it is read.
-        if (const void *nul = std::memchr(buffer.constData() + old, '\0', size_t(got))) {
-            buffer.resize(static_cast<const char *>(nul) - buffer.constData());
+        if (const void *nul = got > 0 ? std::memchr(data + have, '\0', size_t(got)) : nullptr) {
+            have = static_cast<const char *>(nul) - data;
             atEnd = true;
+        } else {
+            have += got;
         }
 
-        const qsizetype usable = atEnd ? buffer.size() : completeLinesEnd(buffer);
+        const qsizetype usable = atEnd ? have : completeLinesEnd(QByteArrayView(data, have));
         if (usable == 0 && !atEnd)
             continue;
         int filled = 0;
         qsizetype recordStart = 0;
-        linefile::forEachLine(QByteArrayView(buffer.constData(), usable), [&](QByteArrayView line) {
+        linefile::forEachLine(QByteArrayView(data, usable), [&](QByteArrayView line) {
             if (filled == 0)
-                recordStart = line.data() - buffer.constData();
+                recordStart = line.data() - data;
             record[filled++] = line;
             if (filled == perRecord) {
                 list.AppendRecord(record);
@@ -94,7 +99,10 @@ void loadList(const QString &path, AddressList &list)
         });
         // Keep the bytes of an incomplete record and of unfinished lines for the next round;
         // they are split again from the record's first line.
-        buffer.remove(0, filled > 0 ? recordStart : usable);
+        const qsizetype consumed = filled > 0 ? recordStart : usable;
+        if (consumed > 0 && have > consumed)
+            std::memmove(data, data + consumed, size_t(have - consumed));
+        have -= consumed;
     }
 }
 
