@@ -85,4 +85,4 @@ for n in 100000 1000000; do
   fi
   startup_cases+=("$dir/PorAddr1.lst:$n")
 done
-"$build/bench/startup_bench" "$build/PorAddr" "${startup_cases[@]}" --repeats "${STARTUP_REPEATS:-5}"
+"$build/bench/startup_bench" "$build/PorAddr" "${startup_cases[@]}" --repeats "${STARTUP_REPEATS:-7}"

@@ -5,7 +5,7 @@
 //   startup_N_seconds               median start with N entries in list 1
 //   startup_N_vs_empty              the same divided by the empty start
 //
-//   startup_bench PORADDR LIST1_FILE:N [LIST1_FILE:N ...] [--repeats R]
+//   startup_bench PORADDR LIST1_FILE:N [LIST1_FILE:N ...] [--repeats R]   (R measured rounds, 7 by default)
 //
 // Each LIST1_FILE is copied beside a fresh copy of the program as its PorAddr1.lst. The program is
 // killed once its window shows: a close would save the whole list again, which is not start-up.
@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -129,7 +130,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    int repeats = 5;
+    int repeats = 7;
     const qsizetype repeatsAt = args.indexOf(QStringLiteral("--repeats"));
     if (repeatsAt >= 0 && repeatsAt + 1 < args.size()) {
         repeats = qMax(1, args.at(repeatsAt + 1).toInt());
@@ -163,9 +164,13 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    std::vector<double> medians;
+    // One folder per case, prepared once; the cases then take turns, round after round, so that a
+    // slow spell of the machine falls on all of them alike. Round 0 brings the program and the files
+    // into the page cache and is not counted.
+    std::vector<std::unique_ptr<e2e::ProgramFolder>> folders;
     for (const Case &c : cases) {
-        e2e::ProgramFolder folder;
+        folders.push_back(std::make_unique<e2e::ProgramFolder>());
+        const e2e::ProgramFolder &folder = *folders.back();
         if (!folder.isValid()) {
             std::fprintf(stderr, "startup_bench: %s\n", qPrintable(folder.error()));
             return 1;
@@ -174,22 +179,26 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "startup_bench: cannot copy %s\n", qPrintable(c.listFile));
             return 1;
         }
-        // One start first to bring the program and the file into the page cache, then the measured ones.
-        std::vector<double> times;
-        for (int run = 0; run <= repeats; ++run) {
-            const double seconds = timeOneStart(session, watch, folder);
+    }
+    std::vector<std::vector<double>> times(cases.size());
+    for (int round = 0; round <= repeats; ++round) {
+        for (size_t i = 0; i < cases.size(); ++i) {
+            const double seconds = timeOneStart(session, watch, *folders[i]);
             if (seconds < 0) {
-                std::fprintf(stderr, "startup_bench: no main window with %s entries\n", qPrintable(c.name));
+                std::fprintf(stderr, "startup_bench: no main window with %s entries\n", qPrintable(cases[i].name));
                 return 1;
             }
-            if (run > 0)
-                times.push_back(seconds);
+            if (round > 0)
+                times[i].push_back(seconds);
         }
-        medians.push_back(median(times));
-        std::printf("startup_%s_seconds %.3f\n", qPrintable(c.name), medians.back());
-        if (medians.size() > 1)
-            std::printf("startup_%s_vs_empty %.2f\n", qPrintable(c.name), medians.back() / medians.front());
-        std::fflush(stdout);
+    }
+
+    const double empty = median(times[0]);
+    std::printf("startup_empty_seconds %.3f\n", empty);
+    for (size_t i = 1; i < cases.size(); ++i) {
+        const double seconds = median(times[i]);
+        std::printf("startup_%s_seconds %.3f\n", qPrintable(cases[i].name), seconds);
+        std::printf("startup_%s_vs_empty %.2f\n", qPrintable(cases[i].name), seconds / empty);
     }
     return 0;
 }
