@@ -164,13 +164,19 @@ void AddressList::AppendRecord(const QByteArrayView *lines)
 
 QByteArray AddressList::FileContent() const
 {
+    return FileContent(0, Count());
+}
+
+QByteArray AddressList::FileContent(int first, int count) const
+{
     const int fields = keepsNumber_ ? FieldCount : FieldCount - 1;
+    const int last = first + count;
     qsizetype total = 0;
-    for (const Slot &slot : slots_)
-        total += qsizetype(slot.size) + fields + 1; // each '\n' becomes CR LF, and a final CR LF
+    for (int i = first; i < last; ++i)
+        total += qsizetype(slots_.at(i).size) + fields + 1; // each '\n' becomes CR LF, and a final CR LF
     QByteArray content(total, Qt::Uninitialized);
     char *out = content.data();
-    for (int i = 0; i < Count(); ++i) {
+    for (int i = first; i < last; ++i) {
         const QByteArrayView entry = packed(i);
         const char *p = entry.data();
         const char *end = p + entry.size();

@@ -46,6 +46,8 @@ public:
     // The whole list in its file's written form (one line a field, each ended by CR LF), built
     // straight from the packed entries so that saving a large list needs no list of lines.
     QByteArray FileContent() const;
+    // The written form of count entries from first on, for saving a large list in pieces.
+    QByteArray FileContent(int first, int count) const;
 
 private:
     struct Slot {

@@ -72,7 +72,8 @@ bool syncFolderOf(const QString &path)
 
 } // namespace
 
-void writeFileAtomically(const QString &path, const QByteArray &content, const QString &createMessage)
+void writeFileAtomically(const QString &path, const std::function<bool(QByteArray &)> &nextPiece,
+                         const QString &createMessage)
 {
     QSaveFile file(path);
     // Writing straight into the target would leave half a file behind on failure.
@@ -84,8 +85,16 @@ void writeFileAtomically(const QString &path, const QByteArray &content, const Q
         file.cancelWriting();
         throw PorError(messages::writeError());
     };
-    if (file.write(content) != content.size())
-        fail();
+    QByteArray piece;
+    try {
+        while (nextPiece(piece)) {
+            if (file.write(piece) != piece.size())
+                fail();
+        }
+    } catch (const std::bad_alloc &) {
+        file.cancelWriting();
+        throw PorError(messages::outOfMemory());
+    }
     if (!file.flush())
         fail();
     // QSaveFile syncs on commit but ignores the result; a full disk on a delayed-allocation
@@ -100,6 +109,21 @@ void writeFileAtomically(const QString &path, const QByteArray &content, const Q
         throw PorError(messages::writeError());
     if (!syncFolderOf(path))
         throw PorError(messages::writeError());
+}
+
+void writeFileAtomically(const QString &path, const QByteArray &content, const QString &createMessage)
+{
+    bool given = false;
+    writeFileAtomically(
+        path,
+        [&](QByteArray &piece) {
+            if (given)
+                return false;
+            piece = content;
+            given = true;
+            return true;
+        },
+        createMessage);
 }
 
 } // namespace linefile

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // Line files: lines of CP932 bytes, each followed by CR LF when written. On reading CR, LF or
 // CR LF end a line, the first NUL ends the text, a last line without an end counts.
 namespace linefile {
@@ -25,6 +27,11 @@ QByteArray readFile(const QString &path);
 // folder synced. Throws PorError with createMessage when the file cannot be created, and
 // "ｽﾄﾘｰﾑへの書き込みｴﾗｰ" when writing, syncing or the rename fails. The old file is untouched on failure.
 void writeFileAtomically(const QString &path, const QByteArray &content, const QString &createMessage);
+
+// The same, with the content handed over in pieces: nextPiece fills its argument with the next
+// piece and returns false when there is none left. Keeps a large file from being built whole in memory.
+void writeFileAtomically(const QString &path, const std::function<bool(QByteArray &)> &nextPiece,
+                         const QString &createMessage);
 
 } // namespace linefile
 

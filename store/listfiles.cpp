@@ -131,13 +131,21 @@ void saveOne(const QString &path, const AddressList &list)
         QFile::remove(path);
         return;
     }
-    QByteArray content;
-    try {
-        content = list.FileContent();
-    } catch (const std::bad_alloc &) {
-        throw PorError(messages::outOfMemory());
-    }
-    linefile::writeFileAtomically(path, content, messages::cannotCreate(path));
+    // In pieces of a few hundred kilobytes: a large list is written without a second copy of
+    // itself in memory.
+    constexpr int entriesPerPiece = 4096;
+    int next = 0;
+    linefile::writeFileAtomically(
+        path,
+        [&](QByteArray &piece) {
+            if (next >= list.Count())
+                return false;
+            const int count = qMin(entriesPerPiece, list.Count() - next);
+            piece = list.FileContent(next, count);
+            next += count;
+            return true;
+        },
+        messages::cannotCreate(path));
 }
 
 } // namespace
