@@ -43,7 +43,8 @@ AddressEntry realisticEntry(QRandomGenerator &random, int i)
                                    "\x82\xdc\x82\xe4\x82\xdd", "\x8e\x52\x93\x63\x91\xbe\x98\x59"}) +
                          n;
     if (random.bounded(10) < 8)
-        e.Mail = pick(random, {"user", "taro.y", "hanako_k"}) + n + pick(random, {"@example.ne.jp", "@mail.example.jp"});
+        e.Mail = pick(random, {"user", "taro.y", "hanako_k"}) + n +
+                 pick(random, {"@example.ne.jp", "@mail.example.jp"});
     if (random.bounded(2) == 0)
         e.Home = "http://www.example.ne.jp/~u" + n + "/";
     if (random.bounded(3) == 0)
@@ -51,8 +52,9 @@ AddressEntry realisticEntry(QRandomGenerator &random, int i)
     if (random.bounded(4) == 0)
         e.PostPet = "pet" + n + "@pp.example.jp";
     if (random.bounded(3) == 0)
-        e.Memo = pick(random, {"\x8d\x82\x8d\x5a\x82\xcc\x93\xaf\x8b\x89\x90\xb6", "\x83\x51\x81\x5b\x83\x80\x8d\x44\x82\xab",
-                               "\x8e\xd0\x88\xf5", "met at the offline meeting"});
+        e.Memo = pick(random, {"\x8d\x82\x8d\x5a\x82\xcc\x93\xaf\x8b\x89\x90\xb6",
+                               "\x83\x51\x81\x5b\x83\x80\x8d\x44\x82\xab", "\x8e\xd0\x88\xf5",
+                               "met at the offline meeting"});
     return e;
 }
 

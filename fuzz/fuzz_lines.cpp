@@ -30,9 +30,9 @@ void writeFile(const QString &path, QByteArrayView bytes)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // tmpfs where there is one: every save syncs, and a disk would make each run slow.
-    static QTemporaryDir dir((QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
-                                                                                  : QDir::tempPath()) +
-                             QStringLiteral("/porfuzz-XXXXXX"));
+    static QTemporaryDir dir(
+        (QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath()) +
+        QStringLiteral("/porfuzz-XXXXXX"));
     if (size == 0)
         return 0;
     // The first byte sets the loader's read size, so that chunk edges fall everywhere.

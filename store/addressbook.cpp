@@ -54,8 +54,8 @@ AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
     for (int k = 0; k < count; ++k)
         total += fields[k].size();
     if (blocks_.isEmpty() || blocks_.last().capacity() - blocks_.last().size() < total) {
-        const qsizetype grown = blocks_.isEmpty() ? firstBlockBytes
-                                                  : qMin(largestBlockBytes, 2 * blocks_.last().capacity());
+        const qsizetype grown =
+            blocks_.isEmpty() ? firstBlockBytes : qMin(largestBlockBytes, 2 * blocks_.last().capacity());
         QByteArray block;
         block.reserve(qMax(grown, total));
         blocks_.append(std::move(block));

@@ -51,8 +51,8 @@ public:
 
 private:
     struct Slot {
-        quint32 block;  // index in blocks_
-        quint32 size;   // bytes of the packed entry
+        quint32 block;    // index in blocks_
+        quint32 size;     // bytes of the packed entry
         qsizetype offset; // where it starts in its block
     };
 

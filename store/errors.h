@@ -23,10 +23,10 @@ public:
 
 namespace messages {
 // The store's own messages. %1 is the full path of the file concerned.
-QString cannotOpen(const QString &path);   // "ﾌｧｲﾙ %s は開けません"
-QString cannotCreate(const QString &path); // "ﾌｧｲﾙ %s を作成できません"
-QString writeError();                      // "ｽﾄﾘｰﾑへの書き込みｴﾗｰ"
-QString outOfMemory();                     // "行を挿入できません"
+QString cannotOpen(const QString &path);          // "ﾌｧｲﾙ %s は開けません"
+QString cannotCreate(const QString &path);        // "ﾌｧｲﾙ %s を作成できません"
+QString writeError();                             // "ｽﾄﾘｰﾑへの書き込みｴﾗｰ"
+QString outOfMemory();                            // "行を挿入できません"
 QString cannotWriteSettings(const QString &path); // "%s に書き込めません"
 QString notAnInteger(const QString &text);        // "'%s' は整数ではありません"
 } // namespace messages

@@ -19,7 +19,8 @@ inline const char *findLineEnd(const char *p, const char *end)
     const __m128i lf = _mm_set1_epi8('\n');
     while (end - p >= 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
         if (mask != 0)
             return p + __builtin_ctz(unsigned(mask));
         p += 16;

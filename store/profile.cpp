@@ -68,7 +68,7 @@ struct ProfileLine {
     qsizetype contentEnd = 0; // where its line end begins
     qsizetype end = 0;        // after its line end
     LineKind kind = LineKind::Other;
-    QByteArrayView name;       // section or key name, blanks trimmed
+    QByteArrayView name;      // section or key name, blanks trimmed
     qsizetype valueStart = 0; // for a key: the byte after its "="
 };
 

@@ -20,14 +20,14 @@ struct SettingsKey {
 
 // The file's keys in the order they are read and written.
 const SettingsKey settingsKeys[] = {
-    {"Position", "Top", Slot::Top, 0, 0},      {"Position", "Left", Slot::Left, 0, 0},
-    {"Position", "Width", Slot::Width, 0, 0},  {"Position", "Height", Slot::Height, 0, 0},
-    {"List1", "Col1", Slot::Column, 1, 0},     {"List1", "Col2", Slot::Column, 1, 1},
-    {"List1", "Col3", Slot::Column, 1, 2},     {"List1", "Col4", Slot::Column, 1, 3},
-    {"List1", "Col5", Slot::Column, 1, 4},     {"List1", "Col6", Slot::Column, 1, 5},
-    {"List1", "Col7", Slot::Column, 1, 6},     {"List2", "Col1", Slot::Column, 2, 0},
-    {"List2", "Col2", Slot::Column, 2, 1},     {"List2", "Col3", Slot::Column, 2, 2},
-    {"List2", "Col4", Slot::Column, 2, 3},     {"List2", "Col5", Slot::Column, 2, 4},
+    {"Position", "Top", Slot::Top, 0, 0},     {"Position", "Left", Slot::Left, 0, 0},
+    {"Position", "Width", Slot::Width, 0, 0}, {"Position", "Height", Slot::Height, 0, 0},
+    {"List1", "Col1", Slot::Column, 1, 0},    {"List1", "Col2", Slot::Column, 1, 1},
+    {"List1", "Col3", Slot::Column, 1, 2},    {"List1", "Col4", Slot::Column, 1, 3},
+    {"List1", "Col5", Slot::Column, 1, 4},    {"List1", "Col6", Slot::Column, 1, 5},
+    {"List1", "Col7", Slot::Column, 1, 6},    {"List2", "Col1", Slot::Column, 2, 0},
+    {"List2", "Col2", Slot::Column, 2, 1},    {"List2", "Col3", Slot::Column, 2, 2},
+    {"List2", "Col4", Slot::Column, 2, 3},    {"List2", "Col5", Slot::Column, 2, 4},
     {"List2", "Col6", Slot::Column, 2, 5},
 };
 static_assert(sizeof(settingsKeys) / sizeof(settingsKeys[0]) == 4 + List1ColumnCount + List2ColumnCount);

@@ -70,10 +70,10 @@ void TestFaults::unreadableListFile_data()
     QTest::addColumn<QString>("unreadable");
     QTest::addColumn<QByteArray>("counts");
     QTest::addColumn<QByteArray>("loaded");
-    QTest::newRow("list 2: nothing loaded") << QStringLiteral("PorAddr2.lst") << QByteArray("0 0")
-                                            << QByteArray("0 0");
-    QTest::newRow("list 1: list 2 complete") << QStringLiteral("PorAddr1.lst") << QByteArray("0 1")
-                                             << QByteArray("0 1");
+    QTest::newRow("list 2: nothing loaded")
+        << QStringLiteral("PorAddr2.lst") << QByteArray("0 0") << QByteArray("0 0");
+    QTest::newRow("list 1: list 2 complete")
+        << QStringLiteral("PorAddr1.lst") << QByteArray("0 1") << QByteArray("0 1");
 }
 
 // The file stays as it was through the failed start and the close that follows.
@@ -88,19 +88,20 @@ void TestFaults::unreadableListFile()
 
     const ChildResult r = storetest::runChild({"load", dir.path(), "then-save"}, RunAs::Unprivileged);
     QVERIFY(r.ran);
-    QCOMPARE(QString::fromUtf8(r.value("loaderror")), QStringLiteral("ﾌｧｲﾙ %1 は開けません").arg(dir.file(unreadable)));
+    QCOMPARE(QString::fromUtf8(r.value("loaderror")),
+             QStringLiteral("ﾌｧｲﾙ %1 は開けません").arg(dir.file(unreadable)));
     QCOMPARE(r.value("counts"), counts);
     QCOMPARE(r.value("loaded"), loaded);
     QVERIFY2(r.value("ok").isEmpty(), r.output);
     const QByteArray other = unreadable.endsWith(QLatin1String("1.lst")) ? "PorAddr2.lst" : "PorAddr1.lst";
-    QCOMPARE(storetest::readBytes(dir.file(unreadable)), unreadable.endsWith(QLatin1String("1.lst")) ? old1_ : old2_);
+    QCOMPARE(storetest::readBytes(dir.file(unreadable)),
+             unreadable.endsWith(QLatin1String("1.lst")) ? old1_ : old2_);
     if (loaded == "0 1") // list 2 was read whole, so the close rewrites it
     {
         AddressList added(false);
         added.Append(storetest::sampleEntry(2));
         QCOMPARE(r.value("file " + other), md5(old2_ + added.FileContent()));
-    }
-    else
+    } else
         QCOMPARE(storetest::readBytes(dir.file(QString::fromLatin1(other))), old1_);
 }
 
@@ -112,17 +113,18 @@ void TestFaults::saveRefused_data()
     QTest::addColumn<QString>("message");
     const QString create = QStringLiteral("ﾌｧｲﾙ %1 を作成できません");
     const QString settings = QStringLiteral("%1 に書き込めません");
-    QTest::newRow("lists, read-only folder") << 0755 << QString() << QStringList{"save", "3", "2"} << create + "|PorAddr1.lst";
-    QTest::newRow("lists, read-only list 1") << 0777 << "PorAddr1.lst" << QStringList{"save", "3", "2"}
-                                             << create + "|PorAddr1.lst";
-    QTest::newRow("lists, read-only list 2") << 0777 << "PorAddr2.lst" << QStringList{"save", "0", "2"}
-                                             << create + "|PorAddr2.lst";
-    QTest::newRow("settings, read-only folder") << 0755 << QString() << QStringList{"settings"}
-                                                << settings + "|PorAddr.ini";
-    QTest::newRow("settings, read-only file") << 0777 << "PorAddr.ini" << QStringList{"settings"}
-                                              << settings + "|PorAddr.ini";
-    QTest::newRow("member list, read-only folder") << 0755 << QString() << QStringList{"export", "3"}
-                                                   << create + "|PorMem.txt";
+    QTest::newRow("lists, read-only folder")
+        << 0755 << QString() << QStringList{"save", "3", "2"} << create + "|PorAddr1.lst";
+    QTest::newRow("lists, read-only list 1")
+        << 0777 << "PorAddr1.lst" << QStringList{"save", "3", "2"} << create + "|PorAddr1.lst";
+    QTest::newRow("lists, read-only list 2")
+        << 0777 << "PorAddr2.lst" << QStringList{"save", "0", "2"} << create + "|PorAddr2.lst";
+    QTest::newRow("settings, read-only folder")
+        << 0755 << QString() << QStringList{"settings"} << settings + "|PorAddr.ini";
+    QTest::newRow("settings, read-only file")
+        << 0777 << "PorAddr.ini" << QStringList{"settings"} << settings + "|PorAddr.ini";
+    QTest::newRow("member list, read-only folder")
+        << 0755 << QString() << QStringList{"export", "3"} << create + "|PorMem.txt";
 }
 
 void TestFaults::saveRefused()
@@ -145,7 +147,8 @@ void TestFaults::saveRefused()
              message.section(QLatin1Char('|'), 0, 0).arg(dir.file(message.section(QLatin1Char('|'), 1))));
     if (operation.first() == QLatin1String("save") && operation.value(1) == QLatin1String("0")) {
         // list 1 empty: its file went, list 2 stayed (read-only) and nothing else changed
-        QCOMPARE(storetest::entriesOf(dir.path()), (QStringList{"PorAddr.ini", "PorAddr2.lst", "PorMem.txt"}));
+        QCOMPARE(storetest::entriesOf(dir.path()),
+                 (QStringList{"PorAddr.ini", "PorAddr2.lst", "PorMem.txt"}));
         QCOMPARE(storetest::readBytes(dir.file(QStringLiteral("PorAddr2.lst"))), old2_);
         return;
     }
@@ -178,15 +181,19 @@ void TestFaults::fullDisk()
     QStringList wrapper;
     QStringList options{"--old", dir.path()};
     if (how == QLatin1String("fsize")) {
-        options << "--fsize" << "65536";
+        options << "--fsize"
+                << "65536";
     } else {
         if (QProcess::execute(QStringLiteral("unshare"), {"-rm", "true"}) != 0)
             QSKIP("this machine allows no user namespace for a private tmpfs; the size limit case covers it");
-        wrapper << "unshare" << "-rm" << "sh" << "-c" << R"(mount -t tmpfs -o size=64k tmpfs "$0" && exec "$@")"
-                << dir.path();
+        wrapper << "unshare"
+                << "-rm"
+                << "sh"
+                << "-c"
+                << R"(mount -t tmpfs -o size=64k tmpfs "$0" && exec "$@")" << dir.path();
     }
-    const ChildResult r = storetest::runChild(options + QStringList{"save", dir.path(), "5000", "5000"},
-                                              RunAs::Self, wrapper);
+    const ChildResult r =
+        storetest::runChild(options + QStringList{"save", dir.path(), "5000", "5000"}, RunAs::Self, wrapper);
     QVERIFY2(r.ran && r.exitCode == 0, r.output);
     QCOMPARE(QString::fromUtf8(r.value("error")), QStringLiteral("ｽﾄﾘｰﾑへの書き込みｴﾗｰ"));
     // Seen from inside, where the tmpfs lives: the old files whole, no temporary file left.
@@ -242,7 +249,8 @@ void TestFaults::programDirectoryInJapaneseFolder()
     QProcess child;
     child.start(copy, {"--store-child", "progdir"});
     QVERIFY(child.waitForFinished());
-    QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).trimmed(), QStringLiteral("dir ") + folder + "/");
+    QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).trimmed(),
+             QStringLiteral("dir ") + folder + "/");
 }
 
 STORE_TEST_MAIN(TestFaults)

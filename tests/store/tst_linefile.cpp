@@ -42,11 +42,14 @@ void TestLineFile::readsLines_data()
     QTest::newRow("NUL ends the text") << QByteArray("a\r\nb\r\n\0c\r\n", 10) << Lines{"a", "b"};
     QTest::newRow("line cut by NUL counts") << QByteArray("a\r\nbc\0d\r\n", 9) << Lines{"a", "bc"};
     QTest::newRow("NUL first") << QByteArray("\0a\r\n", 4) << Lines{};
-    QTest::newRow("BOM stays in the first line")
-        << QByteArray("\xEF\xBB\xBF" "a\r\n") << Lines{QByteArray("\xEF\xBB\xBF" "a")};
-    QTest::newRow("blanks and bytes kept") << QByteArray(" \xED\x40\t\xFA\x5C \x80\r\n")
-                                           << Lines{QByteArray(" \xED\x40\t\xFA\x5C \x80")};
-    QTest::newRow("100 KB line kept whole") << QByteArray(longLine + "\r\nnext\r\n") << Lines{longLine, "next"};
+    QTest::newRow("BOM stays in the first line") << QByteArray("\xEF\xBB\xBF"
+                                                               "a\r\n")
+                                                 << Lines{QByteArray("\xEF\xBB\xBF"
+                                                                     "a")};
+    QTest::newRow("blanks and bytes kept")
+        << QByteArray(" \xED\x40\t\xFA\x5C \x80\r\n") << Lines{QByteArray(" \xED\x40\t\xFA\x5C \x80")};
+    QTest::newRow("100 KB line kept whole")
+        << QByteArray(longLine + "\r\nnext\r\n") << Lines{longLine, "next"};
 }
 
 void TestLineFile::readsLines()

@@ -59,10 +59,11 @@ void TestListFiles::loadsWholeRecords_data()
     const QByteArray six = "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
     const QByteArray big(100 * 1024, '\x82');
     QTest::newRow("one each") << seven << six << 1 << 1 << seven << six;
-    QTest::newRow("13 lines give 2 entries of list 2")
-        << QByteArray() << QByteArray(six + six + "extra\r\n") << 0 << 2 << QByteArray() << QByteArray(six + six);
+    QTest::newRow("13 lines give 2 entries of list 2") << QByteArray() << QByteArray(six + six + "extra\r\n")
+                                                       << 0 << 2 << QByteArray() << QByteArray(six + six);
     QTest::newRow("6 lines give no entry of list 1")
-        << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n") << QByteArray() << 0 << 0 << QByteArray() << QByteArray();
+        << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n") << QByteArray() << 0 << 0 << QByteArray()
+        << QByteArray();
     QTest::newRow("LF only and no final end")
         << QByteArray("1\nA\nm\nh\ni\np\nmemo") << QByteArray("A\rm\rh\ri\rp\r\r") << 1 << 1 << seven
         << QByteArray("A\r\nm\r\nh\r\ni\r\np\r\n\r\n");
@@ -70,14 +71,15 @@ void TestListFiles::loadsWholeRecords_data()
         << QByteArray("\xEF\xBB\xBF" + seven) << QByteArray() << 1 << 0 << QByteArray("\xEF\xBB\xBF" + seven)
         << QByteArray();
     QTest::newRow("NUL in list 2 cuts it")
-        << QByteArray() << QByteArray(six + "B\r\nx\r\ny\r\n" + QByteArray(1, '\0') + "z\r\nw\r\nv\r\n") << 0 << 1
-        << QByteArray() << six;
+        << QByteArray() << QByteArray(six + "B\r\nx\r\ny\r\n" + QByteArray(1, '\0') + "z\r\nw\r\nv\r\n") << 0
+        << 1 << QByteArray() << six;
     QTest::newRow("100 KB field stays in its place")
         << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray() << 2 << 0
         << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray();
     QTest::newRow("invalid CP932 and NEC/IBM duplicates untouched")
-        << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n") << QByteArray() << 1 << 0
-        << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n") << QByteArray();
+        << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n") << QByteArray() << 1
+        << 0 << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n")
+        << QByteArray();
     QTest::newRow("0-byte file") << QByteArray("") << QByteArray() << 0 << 0 << QByteArray() << QByteArray();
 }
 
@@ -122,9 +124,10 @@ void TestListFiles::savedFormIsExact_data()
     numberOnly.Number = "1";
     AddressEntry full{"99", "\x82\xbd", "m@x", "http://h/", "123", "pp", "\x83\x5c"};
     QTest::newRow("list 2, handle A: 13 bytes") << 2 << handleOnly << QByteArray("A\r\n\r\n\r\n\r\n\r\n\r\n");
-    QTest::newRow("list 1, number 1: 15 bytes") << 1 << numberOnly << QByteArray("1\r\n\r\n\r\n\r\n\r\n\r\n\r\n");
-    QTest::newRow("list 1, all fields") << 1 << full
-                                        << QByteArray("99\r\n\x82\xbd\r\nm@x\r\nhttp://h/\r\n123\r\npp\r\n\x83\x5c\r\n");
+    QTest::newRow("list 1, number 1: 15 bytes")
+        << 1 << numberOnly << QByteArray("1\r\n\r\n\r\n\r\n\r\n\r\n\r\n");
+    QTest::newRow("list 1, all fields")
+        << 1 << full << QByteArray("99\r\n\x82\xbd\r\nm@x\r\nhttp://h/\r\n123\r\npp\r\n\x83\x5c\r\n");
 }
 
 void TestListFiles::savedFormIsExact()

@@ -89,7 +89,8 @@ void TestMemberList::cp932Text_data()
     QTest::newRow("wave dash") << QStringLiteral("\u301C") << QByteArray("\x81\x60");
     QTest::newRow("minus sign") << QStringLiteral("\u2212") << QByteArray("\x81\x7C");
     QTest::newRow("double vertical line") << QStringLiteral("\u2016") << QByteArray("\x81\x61");
-    QTest::newRow("cent pound not") << QStringLiteral("\u00A2\u00A3\u00AC") << QByteArray("\x81\x91\x81\x92\x81\xCA");
+    QTest::newRow("cent pound not") << QStringLiteral("\u00A2\u00A3\u00AC")
+                                    << QByteArray("\x81\x91\x81\x92\x81\xCA");
     QTest::newRow("half-width katakana") << QStringLiteral("ﾌｧｲﾙ") << QByteArray("\xCC\xA7\xB2\xD9");
     QTest::newRow("emoji") << QStringLiteral("a\U0001F600") << QByteArray();
     QTest::newRow("hangul") << QStringLiteral("한") << QByteArray();

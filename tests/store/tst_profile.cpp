@@ -24,54 +24,57 @@ void TestProfile::readsValue_data()
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<QByteArray>("value");
 
-    QTest::newRow("plain") << QByteArray("[Position]\r\nTop=100\r\n") << QByteArray("Position") << QByteArray("Top")
-                           << QByteArray("100");
+    QTest::newRow("plain") << QByteArray("[Position]\r\nTop=100\r\n") << QByteArray("Position")
+                           << QByteArray("Top") << QByteArray("100");
     QTest::newRow("case of names ignored") << QByteArray("[position]\nTOP=1\n") << QByteArray("POSITION")
                                            << QByteArray("top") << QByteArray("1");
     QTest::newRow("blanks and tabs around everything")
         << QByteArray(" [ List1 ] \r\n\t Col1 \t=  \t7 \t\r\n") << QByteArray("List1") << QByteArray("Col1")
         << QByteArray("7");
-    QTest::newRow("outer double quotes") << QByteArray("[s]\r\nk=\" 5 \"\r\n") << QByteArray("s") << QByteArray("k")
-                                         << QByteArray(" 5 ");
-    QTest::newRow("outer single quotes") << QByteArray("[s]\r\nk='5'\r\n") << QByteArray("s") << QByteArray("k")
-                                         << QByteArray("5");
-    QTest::newRow("unmatched quotes stay") << QByteArray("[s]\r\nk=\"5'\r\n") << QByteArray("s")
-                                           << QByteArray("k") << QByteArray("\"5'");
-    QTest::newRow("comment line skipped") << QByteArray("[s]\r\n ;k=1\r\nk=2\r\n") << QByteArray("s")
-                                          << QByteArray("k") << QByteArray("2");
-    QTest::newRow("semicolon inside is data") << QByteArray("[s]\r\nk=1;2\r\n") << QByteArray("s")
-                                              << QByteArray("k") << QByteArray("1;2");
-    QTest::newRow("first key wins") << QByteArray("[s]\r\nk=1\r\nk=2\r\n") << QByteArray("s") << QByteArray("k")
-                                    << QByteArray("1");
+    QTest::newRow("outer double quotes")
+        << QByteArray("[s]\r\nk=\" 5 \"\r\n") << QByteArray("s") << QByteArray("k") << QByteArray(" 5 ");
+    QTest::newRow("outer single quotes")
+        << QByteArray("[s]\r\nk='5'\r\n") << QByteArray("s") << QByteArray("k") << QByteArray("5");
+    QTest::newRow("unmatched quotes stay")
+        << QByteArray("[s]\r\nk=\"5'\r\n") << QByteArray("s") << QByteArray("k") << QByteArray("\"5'");
+    QTest::newRow("comment line skipped")
+        << QByteArray("[s]\r\n ;k=1\r\nk=2\r\n") << QByteArray("s") << QByteArray("k") << QByteArray("2");
+    QTest::newRow("semicolon inside is data")
+        << QByteArray("[s]\r\nk=1;2\r\n") << QByteArray("s") << QByteArray("k") << QByteArray("1;2");
+    QTest::newRow("first key wins") << QByteArray("[s]\r\nk=1\r\nk=2\r\n") << QByteArray("s")
+                                    << QByteArray("k") << QByteArray("1");
     QTest::newRow("first section wins") << QByteArray("[s]\r\nk=1\r\n[S]\r\nk=2\r\n") << QByteArray("s")
                                         << QByteArray("k") << QByteArray("1");
     QTest::newRow("key only in a later duplicate section")
         << QByteArray("[s]\r\na=1\r\n[s]\r\nk=2\r\n") << QByteArray("s") << QByteArray("k") << QByteArray();
-    QTest::newRow("key in another section") << QByteArray("[a]\r\nk=1\r\n[b]\r\n") << QByteArray("b")
-                                            << QByteArray("k") << QByteArray();
-    QTest::newRow("key before any section") << QByteArray("k=1\r\n[s]\r\n") << QByteArray("s") << QByteArray("k")
-                                            << QByteArray();
+    QTest::newRow("key in another section")
+        << QByteArray("[a]\r\nk=1\r\n[b]\r\n") << QByteArray("b") << QByteArray("k") << QByteArray();
+    QTest::newRow("key before any section")
+        << QByteArray("k=1\r\n[s]\r\n") << QByteArray("s") << QByteArray("k") << QByteArray();
     QTest::newRow("empty value") << QByteArray("[s]\r\nk=\r\n") << QByteArray("s") << QByteArray("k")
                                  << QByteArray();
     QTest::newRow("CR only lines") << QByteArray("[s]\rk=3\r") << QByteArray("s") << QByteArray("k")
                                    << QByteArray("3");
-    QTest::newRow("no final line end") << QByteArray("[s]\nk=4") << QByteArray("s") << QByteArray("k")
-                                       << QByteArray("4");
+    QTest::newRow("no final line end")
+        << QByteArray("[s]\nk=4") << QByteArray("s") << QByteArray("k") << QByteArray("4");
     QTest::newRow("second byte of a kana is no letter")
-        << QByteArray("[\x83\x61]\r\nk=1\r\n[\x83\x41]\r\nk=2\r\n") << QByteArray("\x83\x41") << QByteArray("k")
-        << QByteArray("2");
-    QTest::newRow("] as second byte does not end a section name")
-        << QByteArray("[\x83\x5D" "x]\r\nk=5\r\n") << QByteArray("\x83\x5D" "x") << QByteArray("k")
-        << QByteArray("5");
-    QTest::newRow("section name ends at first ]") << QByteArray("[s]x]\r\nk=6\r\n") << QByteArray("s")
-                                                  << QByteArray("k") << QByteArray("6");
+        << QByteArray("[\x83\x61]\r\nk=1\r\n[\x83\x41]\r\nk=2\r\n") << QByteArray("\x83\x41")
+        << QByteArray("k") << QByteArray("2");
+    QTest::newRow("] as second byte does not end a section name") << QByteArray("[\x83\x5D"
+                                                                                "x]\r\nk=5\r\n")
+                                                                  << QByteArray("\x83\x5D"
+                                                                                "x")
+                                                                  << QByteArray("k") << QByteArray("5");
+    QTest::newRow("section name ends at first ]")
+        << QByteArray("[s]x]\r\nk=6\r\n") << QByteArray("s") << QByteArray("k") << QByteArray("6");
     QTest::newRow("long value cut to 1023 bytes")
         << QByteArray("[s]\r\nk=" + QByteArray(1500, '9') + "\r\n") << QByteArray("s") << QByteArray("k")
         << QByteArray(1023, '9');
     QTest::newRow("cut never splits a double-byte character")
         << QByteArray("[s]\r\nk=" + QByteArray(1022, 'a') + "\x82\xa0zz\r\n") << QByteArray("s")
         << QByteArray("k") << QByteArray(1022, 'a');
-    QTest::newRow("no such file content") << QByteArray() << QByteArray("s") << QByteArray("k") << QByteArray();
+    QTest::newRow("no such file content")
+        << QByteArray() << QByteArray("s") << QByteArray("k") << QByteArray();
 }
 
 void TestProfile::readsValue()
@@ -96,11 +99,10 @@ void TestProfile::writesValueKeepingEverythingElse_data()
     QTest::newRow("new file") << QByteArray() << QByteArray("Position") << QByteArray("Top")
                               << QByteArray("[Position]\r\nTop=42\r\n");
     QTest::newRow("update keeps spelling and line end")
-        << QByteArray("; mine\n[position]\n  top = 1 \n[x]\r\ny=2") << QByteArray("Position") << QByteArray("Top")
-        << QByteArray("; mine\n[position]\n  top =42\n[x]\r\ny=2");
-    QTest::newRow("first duplicate key updated")
-        << QByteArray("[s]\r\nk=1\r\nk=2\r\n") << QByteArray("s") << QByteArray("k")
-        << QByteArray("[s]\r\nk=42\r\nk=2\r\n");
+        << QByteArray("; mine\n[position]\n  top = 1 \n[x]\r\ny=2") << QByteArray("Position")
+        << QByteArray("Top") << QByteArray("; mine\n[position]\n  top =42\n[x]\r\ny=2");
+    QTest::newRow("first duplicate key updated") << QByteArray("[s]\r\nk=1\r\nk=2\r\n") << QByteArray("s")
+                                                 << QByteArray("k") << QByteArray("[s]\r\nk=42\r\nk=2\r\n");
     QTest::newRow("new key after last key of its section")
         << QByteArray("[s]\r\na=1\r\n\r\n; note\r\n[t]\r\n") << QByteArray("s") << QByteArray("k")
         << QByteArray("[s]\r\na=1\r\nk=42\r\n\r\n; note\r\n[t]\r\n");
@@ -108,8 +110,8 @@ void TestProfile::writesValueKeepingEverythingElse_data()
         << QByteArray("[s]\n[t]\n") << QByteArray("S") << QByteArray("k") << QByteArray("[s]\nk=42\r\n[t]\n");
     QTest::newRow("new key after unended last line")
         << QByteArray("[s]\na=1") << QByteArray("s") << QByteArray("k") << QByteArray("[s]\na=1\r\nk=42\r\n");
-    QTest::newRow("new section at the end")
-        << QByteArray("[a]\r\nx=1") << QByteArray("b") << QByteArray("k") << QByteArray("[a]\r\nx=1\r\n[b]\r\nk=42\r\n");
+    QTest::newRow("new section at the end") << QByteArray("[a]\r\nx=1") << QByteArray("b") << QByteArray("k")
+                                            << QByteArray("[a]\r\nx=1\r\n[b]\r\nk=42\r\n");
 }
 
 void TestProfile::writesValueKeepingEverythingElse()

@@ -30,10 +30,11 @@ struct RecordingTarget : SettingsTarget {
     }
 };
 
-const QByteArray defaultsFile = "[Position]\r\nTop=33\r\nLeft=44\r\nWidth=480\r\nHeight=258\r\n"
-                                "[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\n"
-                                "Col7=50\r\n[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\n"
-                                "Col6=50\r\n";
+const QByteArray defaultsFile =
+    "[Position]\r\nTop=33\r\nLeft=44\r\nWidth=480\r\nHeight=258\r\n"
+    "[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\n"
+    "Col7=50\r\n[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\n"
+    "Col6=50\r\n";
 
 } // namespace
 
@@ -111,7 +112,8 @@ void TestSettings::oddValuesKeepTheValueInForce_data()
     QTest::newRow("too large") << QByteArray("Top=4294967296") << QStringList{};
     QTest::newRow("-0x10") << QByteArray("Width=-0x10") << QStringList{};
     QTest::newRow("-$10") << QByteArray("Width=-$10") << QStringList{};
-    QTest::newRow("blank before 0x") << QByteArray("Width= 0x10") << QStringList{"Width=16"}; // blanks trimmed
+    QTest::newRow("blank before 0x") << QByteArray("Width= 0x10")
+                                     << QStringList{"Width=16"}; // blanks trimmed
     QTest::newRow("far off screen") << QByteArray("Left=-30000") << QStringList{"Left=-30000"};
 }
 
@@ -132,7 +134,8 @@ void TestSettings::appliesKeysInTableOrder()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
     // Written in another order, with a zero-wide memo column and a key the program does not know.
-    storetest::writeBytes(path, "[List2]\nCol6=6\nCol1=1\n[List1]\nCol7=0\nCol9=9\n[Position]\nHeight=300\nTop=-5\n");
+    storetest::writeBytes(
+        path, "[List2]\nCol6=6\nCol1=1\n[List1]\nCol7=0\nCol9=9\n[Position]\nHeight=300\nTop=-5\n");
     RecordingTarget target;
     LoadSettings(path, target);
     QCOMPARE(target.applied, (QStringList{"Top=-5", "Height=300", "L1C7=0", "L2C1=1", "L2C6=6"}));
@@ -163,10 +166,11 @@ void TestSettings::saveKeepsOtherContentAndRewritesOwnKeys()
     target.left = -1;
     target.columns[1][6] = 0;
     SaveSettings(path, target);
-    QCOMPARE(storetest::readBytes(path),
-             QByteArray("; hand edits\n[Other]\nx=1\n[position]\ntop =33\nLeft=-1\nWidth=480\r\nHeight=258\r\n"
-                        "[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\nCol7=0\r\n"
-                        "[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\nCol6=50\r\n"));
+    QCOMPARE(
+        storetest::readBytes(path),
+        QByteArray("; hand edits\n[Other]\nx=1\n[position]\ntop =33\nLeft=-1\nWidth=480\r\nHeight=258\r\n"
+                   "[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\nCol7=0\r\n"
+                   "[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\nCol6=50\r\n"));
 }
 
 void TestSettings::emptyPathIsNeitherReadNorWritten()

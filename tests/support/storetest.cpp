@@ -49,9 +49,9 @@ AddressEntry sampleEntry(int i)
 {
     // CP932 bytes of a few common names; the index keeps entries distinct.
     static const QByteArray handles[] = {
-        QByteArray("\x82\xbd\x82\xeb\x82\xa4"),         // たろう
-        QByteArray("\x89\xd4\x8e\x71"),                 // 花子
-        QByteArray("\x83\x5c\x83\x74\x83\x67"),         // ソフト (0x5C as a second byte)
+        QByteArray("\x82\xbd\x82\xeb\x82\xa4"), // たろう
+        QByteArray("\x89\xd4\x8e\x71"),         // 花子
+        QByteArray("\x83\x5c\x83\x74\x83\x67"), // ソフト (0x5C as a second byte)
         QByteArray("pochi"),
     };
     const QByteArray n = QByteArray::number(i);
@@ -134,8 +134,8 @@ ChildResult runChild(const QStringList &args, RunAs as, const QStringList &wrapp
 {
     QStringList command = wrapper;
     if (as == RunAs::Unprivileged && isRoot()) {
-        command << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534") << QStringLiteral("--regid=65534")
-                << QStringLiteral("--clear-groups") << sharedExecutable();
+        command << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534")
+                << QStringLiteral("--regid=65534") << QStringLiteral("--clear-groups") << sharedExecutable();
     } else {
         command << (wrapper.isEmpty() ? QCoreApplication::applicationFilePath() : sharedExecutable());
     }
@@ -215,7 +215,8 @@ int childMain(QStringList args)
         } catch (const PorError &e) {
             print("loaderror", e.message().toUtf8());
         }
-        print("counts", QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
+        print("counts",
+              QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
         print("loaded", QByteArray::number(book.List1Loaded) + ' ' + QByteArray::number(book.List2Loaded));
         if (args.value(2) != QLatin1String("then-save"))
             return 0;

@@ -40,7 +40,7 @@ enum class RunAs { Self, Unprivileged };
 struct ChildResult {
     bool ran = false;
     int exitCode = -1;
-    QByteArray output; // what the child printed: "key value" lines
+    QByteArray output;                             // what the child printed: "key value" lines
     QByteArray value(const QByteArray &key) const; // the value of the first line with that key
 };
 
@@ -61,7 +61,7 @@ int runStoreChild(int argc, char **argv);
 #define STORE_TEST_MAIN(TestObject)                                                                          \
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
-        const int childResult = storetest::runStoreChild(argc, argv);                                       \
+        const int childResult = storetest::runStoreChild(argc, argv);                                        \
         if (childResult >= 0)                                                                                \
             return childResult;                                                                              \
         QCoreApplication app(argc, argv);                                                                    \
