@@ -101,6 +101,8 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
     // The last page is the designed active one; loading list 2 successfully turns to list 1's page.
     PageControl1->setCurrentWidget(TabSheet2);
     Guarded([&] { FormCreate(programDirectory); });
+    // The keyboard starts in the list that is shown, so the arrow keys select rows at once.
+    (PageControl1->currentWidget() == TabSheet1 ? ListView1 : ListView2)->setFocus();
 }
 
 TMainForm::~TMainForm() = default;
