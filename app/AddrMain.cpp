@@ -78,6 +78,12 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView2->setObjectName(QStringLiteral("ListView2"));
     layout->addWidget(PageControl1, 1);
+    // Turning the page with the keyboard in a list carries the keyboard on to the list shown.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        QWidget *focus = QApplication::focusWidget();
+        if (focus == ListView1 || focus == ListView2)
+            activeView()->setFocus();
+    });
     setCentralWidget(central);
 
     hintTimer_ = new QTimer(this);
