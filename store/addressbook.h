@@ -37,7 +37,9 @@ public:
     void Delete(int i);
     void Swap(int i, int j);
     void Clear();
-    void Reserve(int n) { slots_.reserve(n); }
+    // Room for n entries in the index. Room never used costs address space only, not memory, so
+    // the loader may ask for as many entries as its file could at most hold.
+    void Reserve(int n);
 
     // Appends an entry given as consecutive line views (7 for list 1, 6 for list 2) without
     // building an AddressEntry first; used by the loader.

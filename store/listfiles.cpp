@@ -59,6 +59,9 @@ void loadList(const QString &path, AddressList &list)
         throw PorError(messages::cannotOpen(path));
 
     const int perRecord = list.KeepsNumber() ? FieldCount : FieldCount - 1;
+    // Room for every entry the file could hold if each line were an empty CR LF line, so that the
+    // index does not move while it fills (files with LF alone can hold more; the index then grows).
+    list.Reserve(int(qMin<qint64>(list.Count() + file.size() / (2 * perRecord) + 1, 1 << 28)));
     QByteArrayView record[FieldCount];
     // A small file needs no full chunk; size() + 1 lets the first read already see the end.
     const qint64 readSize = qBound(qint64(1), file.size() + 1, chunkSize);
