@@ -133,7 +133,8 @@ void TMainForm::buildMenus()
     };
 
     File1 = addMenu("ファイル(&F)", "File1", &TMainForm::File1Click);
-    MakePorMem1 = addItem(File1, "ぽるてソフト用リストファイル作成(&C)", "MakePorMem1", &TMainForm::MakePorMem1Click);
+    MakePorMem1 =
+        addItem(File1, "ぽるてソフト用リストファイル作成(&C)", "MakePorMem1", &TMainForm::MakePorMem1Click);
     File1->addSeparator();
     Exit1 = addItem(File1, "終了(&X)", "Exit1", &TMainForm::Exit1Click);
 
@@ -192,7 +193,8 @@ void TMainForm::buildToolBar()
         button->setFocusPolicy(Qt::NoFocus);
         // 69 pixels as designed; a substitute font whose caption would be clipped gets the room it needs.
         button->setFixedSize(qMax(69, button->fontMetrics().horizontalAdvance(button->text()) + 6), 20);
-        connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        connect(button, &QToolButton::clicked, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
         ToolBar1->addWidget(button);
         return button;
     };
@@ -259,7 +261,9 @@ QTreeView *TMainForm::buildListView(AddressListModel *model, QWidget *page)
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    QTreeView *view = watched == ListView1->viewport() ? ListView1 : watched == ListView2->viewport() ? ListView2 : nullptr;
+    QTreeView *view = watched == ListView1->viewport()   ? ListView1
+                      : watched == ListView2->viewport() ? ListView2
+                                                         : nullptr;
     if (!view)
         return QMainWindow::eventFilter(watched, event);
     switch (event->type()) {
@@ -267,7 +271,10 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             // After the view has handled the click itself, so the row under the pointer is selected.
             QMetaObject::invokeMethod(
-                this, [this, view] { Guarded([&] { view == ListView1 ? ListView1DblClick() : ListView2DblClick(); }); },
+                this,
+                [this, view] {
+                    Guarded([&] { view == ListView1 ? ListView1DblClick() : ListView2DblClick(); });
+                },
                 Qt::QueuedConnection);
         }
         break;
@@ -472,8 +479,8 @@ void TMainForm::Delete1Click()
 {
     if (selectedRow() < 0)
         return;
-    const int answer = MessageDialog(text("選択したアイテムを、削除してもよろしいですか？"), MsgDlgType::Confirmation,
-                                     MsgDlgBtn::Yes | MsgDlgBtn::No, 0);
+    const int answer = MessageDialog(text("選択したアイテムを、削除してもよろしいですか？"),
+                                     MsgDlgType::Confirmation, MsgDlgBtn::Yes | MsgDlgBtn::No, 0);
     if (answer == mrNo)
         throw EAbort();
     if (answer != mrYes)
@@ -559,7 +566,8 @@ void TMainForm::MakePorMem1Click()
 {
     if (!ExportMemberList(book_))
         return;
-    MessageDialog(text("ぽるてアドレス帳のフォルダにPorMem.txtを作成しました。このファイルをぽるてソフトのフォルダにコピーしてお使い下さい。"),
+    MessageDialog(text("ぽるてアドレス帳のフォルダにPorMem."
+                       "txtを作成しました。このファイルをぽるてソフトのフォルダにコピーしてお使い下さい。"),
                   MsgDlgType::Information, MsgDlgBtn::OK, 0);
 }
 

@@ -8,7 +8,8 @@ namespace {
 const char *const list1Captions[] = {"No.", "ハンドル", "メルアド", "ホーム", "ICQ", "ポスペ", "メモ"};
 }
 
-AddressListModel::AddressListModel(AddressList &list, QObject *parent) : QAbstractTableModel(parent), list_(list)
+AddressListModel::AddressListModel(AddressList &list, QObject *parent)
+    : QAbstractTableModel(parent), list_(list)
 {
 }
 

@@ -48,10 +48,11 @@ int RunPorAddr(int &argc, char **argv)
     instance.listen();
     QObject::connect(&instance, &SingleInstance::activationRequested, &MainForm, &TMainForm::BringToFront);
     // At logoff the same save runs; when it fails the logoff is refused.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainForm, [&MainForm](QSessionManager &manager) {
-        if (!MainForm.FormCloseQuery())
-            manager.cancel();
-    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainForm,
+                     [&MainForm](QSessionManager &manager) {
+                         if (!MainForm.FormCloseQuery())
+                             manager.cancel();
+                     });
 
     MainForm.show();
     app.exec();

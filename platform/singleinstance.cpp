@@ -53,7 +53,8 @@ SingleInstance::Result SingleInstance::tryAcquire()
     // file we cannot read) means no lock can be made here, which the user must be told about.
     qint64 pid = 0;
     QString host, application;
-    const bool held = lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(&pid, &host, &application);
+    const bool held =
+        lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(&pid, &host, &application);
     lock_.reset();
     return held ? Result::AnotherRuns : Result::Failed;
 }

@@ -12,8 +12,9 @@ void registerSubstitutes()
         return;
     done = true;
     if (!QFontDatabase::hasFamily(programFace))
-        QFont::insertSubstitutions(programFace, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-                                                 QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
+        QFont::insertSubstitutions(programFace,
+                                   {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                                    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
 }
 } // namespace
 

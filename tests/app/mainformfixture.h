@@ -17,7 +17,7 @@ struct MainFormFixture {
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<TInputDlg> dialog;
     QList<MessageRequest> messages;
-    QList<int> answers;     // answers to message dialogs, in order; OK when none is left
+    QList<int> answers; // answers to message dialogs, in order; OK when none is left
     QList<QUrl> opened;
     TInputDlg::ModalHook previousHook;
     MessageAnswerer previousAnswerer;

@@ -100,7 +100,8 @@ void TestMainForm::rowsShowEntriesInListOrder()
     QCOMPARE(column(form.ListView2, 0), QStringList({"Carol", "Dave", "Eve"}));
     QCOMPARE(column(form.ListView2, 5), QStringList({"", "", "last"}));
     QCOMPARE(form.ListView1->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("No."));
-    QCOMPARE(form.ListView2->model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("メルアド"));
+    QCOMPARE(form.ListView2->model()->headerData(1, Qt::Horizontal).toString(),
+             QString::fromUtf8("メルアド"));
 }
 
 void TestMainForm::startsOnFirstTabWithDesignedColumns()
@@ -214,10 +215,12 @@ void TestMainForm::newAppendsToTheActiveList()
     TMainForm &form = f.open();
     form.PageControl1->setCurrentIndex(tab);
     bool numberShown = false;
-    f.answerDialog([&](TInputDlg &dlg) {
-        numberShown = !dlg.SpinEdit1->isHidden() && !dlg.StaticText1->isHidden();
-        dlg.Edit1->setText(QStringLiteral("A"));
-    }, mrOk);
+    f.answerDialog(
+        [&](TInputDlg &dlg) {
+            numberShown = !dlg.SpinEdit1->isHidden() && !dlg.StaticText1->isHidden();
+            dlg.Edit1->setText(QStringLiteral("A"));
+        },
+        mrOk);
     form.New1->trigger();
     QCOMPARE(numberShown, tab == 0);
     QTreeView *view = tab == 0 ? form.ListView1 : form.ListView2;
@@ -244,12 +247,14 @@ void TestMainForm::newResetsTheDialogEveryTime()
     QString number;
     QStringList edits;
     bool shown = false;
-    f.answerDialog([&](TInputDlg &dlg) {
-        shown = !dlg.SpinEdit1->isHidden() && dlg.SpinEdit1->isEnabled() && !dlg.StaticText1->isHidden();
-        number = dlg.SpinEdit1->text();
-        for (QLineEdit *edit : {dlg.Edit1, dlg.Edit2, dlg.Edit3, dlg.Edit4, dlg.Edit5, dlg.Edit6})
-            edits << edit->text();
-    }, mrCancel);
+    f.answerDialog(
+        [&](TInputDlg &dlg) {
+            shown = !dlg.SpinEdit1->isHidden() && dlg.SpinEdit1->isEnabled() && !dlg.StaticText1->isHidden();
+            number = dlg.SpinEdit1->text();
+            for (QLineEdit *edit : {dlg.Edit1, dlg.Edit2, dlg.Edit3, dlg.Edit4, dlg.Edit5, dlg.Edit6})
+                edits << edit->text();
+        },
+        mrCancel);
     form.New3->click();
     QVERIFY(shown);
     QCOMPARE(number, QStringLiteral("1"));
@@ -277,7 +282,8 @@ void TestMainForm::modifyClampsAndStoresPlainDecimal()
     QFETCH(int, result);
     QFETCH(QByteArray, kept);
     MainFormFixture f;
-    const QByteArray handle = sj("ぽるて") + QByteArray("\xED\x40", 2); // bytes that must come back as they were
+    const QByteArray handle =
+        sj("ぽるて") + QByteArray("\xED\x40", 2); // bytes that must come back as they were
     writeBytes(f.path("PorAddr1.lst"), "0\r\nfirst\r\n\r\n\r\n\r\n\r\n\r\n" + stored + "\r\n" + handle +
                                            "\r\nm@x\r\n\r\n\r\n\r\n\r\n");
     TMainForm &form = f.open();
@@ -366,7 +372,8 @@ void TestMainForm::movesSwapEntriesAndSelectionFollows()
     TMainForm &form = f.open();
     if (row >= 0) {
         form.ListView1->selectionModel()->setCurrentIndex(form.ListView1->model()->index(row, 0),
-                                                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                                                          QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
     }
     (up ? form.Up3 : form.Down3)->click();
     QCOMPARE(column(form.ListView1, 0), numbers);
@@ -435,8 +442,9 @@ void TestMainForm::exportWritesMemberListAndTells()
     QCOMPARE(f.messages.size(), 1);
     QCOMPARE(f.messages[0].title, QString::fromUtf8("情報"));
     QCOMPARE(f.messages[0].buttons, MsgDlgButtons(MsgDlgBtn::OK));
-    QCOMPARE(f.messages[0].text, QString::fromUtf8("ぽるてアドレス帳のフォルダにPorMem.txtを作成しました。"
-                                                   "このファイルをぽるてソフトのフォルダにコピーしてお使い下さい。"));
+    QCOMPARE(f.messages[0].text,
+             QString::fromUtf8("ぽるてアドレス帳のフォルダにPorMem.txtを作成しました。"
+                               "このファイルをぽるてソフトのフォルダにコピーしてお使い下さい。"));
     QCOMPARE(form.PageControl1->currentIndex(), 1);
 }
 
@@ -455,13 +463,15 @@ void TestMainForm::settingsAreAppliedAndWrittenBack()
     QCOMPARE(form.ListView1->header()->sectionSize(6), 0);
     QCOMPARE(form.ListView1->header()->sectionSize(1), 60);
     QCOMPARE(form.ListView2->header()->sectionSize(5), 0); // a negative width shows as none
-    form.ListView2->header()->resizeSection(0, 77);       // the user drags a column
+    form.ListView2->header()->resizeSection(0, 77);        // the user drags a column
     QVERIFY(form.FormCloseQuery());
     const QByteArray written = readBytes(f.path("PorAddr.ini"));
-    QCOMPARE(written, QByteArray("; kept\r\n[Position]\r\nTop=100\r\nLeft=32\r\nWidth=600\r\nHeight=400\r\n"
-                                 "[List1]\r\nCol1=10\r\nCol7=0\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\n"
-                                 "[List2]\r\nCol6=-5\r\nCol1=77\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\n"
-                                 "[Other]\r\nKey=kept\r\n"));
+    QCOMPARE(
+        written,
+        QByteArray("; kept\r\n[Position]\r\nTop=100\r\nLeft=32\r\nWidth=600\r\nHeight=400\r\n"
+                   "[List1]\r\nCol1=10\r\nCol7=0\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\n"
+                   "[List2]\r\nCol6=-5\r\nCol1=77\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\n"
+                   "[Other]\r\nKey=kept\r\n"));
 }
 
 void TestMainForm::oddSettingsKeepTheValueInForce_data()
@@ -497,8 +507,10 @@ void TestMainForm::firstCloseWritesDesignedSettings()
     QVERIFY(form.FormCloseQuery());
     const QByteArray ini = readBytes(f.path("PorAddr.ini"));
     QVERIFY2(ini.contains("[Position]\r\nTop="), ini.constData());
-    QVERIFY(ini.contains("Width=480\r\nHeight=258\r\n[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\n"
-                         "Col6=50\r\nCol7=50\r\n[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\nCol6=50\r\n"));
+    QVERIFY(ini.contains(
+        "Width=480\r\nHeight=258\r\n[List1]\r\nCol1=50\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\n"
+        "Col6=50\r\nCol7=50\r\n[List2]\r\nCol1=60\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\nCol6="
+        "50\r\n"));
     // Empty lists leave no list files behind.
     QVERIFY(!QFile::exists(f.path("PorAddr1.lst")));
     QVERIFY(!QFile::exists(f.path("PorAddr2.lst")));
@@ -546,9 +558,10 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
         env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                                QStringLiteral("--clear-groups"), storetest::sharedExecutable(),
-                                                QStringLiteral("unreadableListIsNeitherWrittenNorDeleted")});
+        child.start(QStringLiteral("setpriv"),
+                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                     QStringLiteral("--clear-groups"), storetest::sharedExecutable(),
+                     QStringLiteral("unreadableListIsNeitherWrittenNorDeleted")});
         QVERIFY(child.waitForFinished(60000));
         QVERIFY2(child.exitCode() == 0, child.readAll().constData());
         return;
@@ -584,10 +597,12 @@ void TestMainForm::doubleClickModifiesTheRowUnderThePointer()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QStringList seen;
-    f.answerDialog([&](TInputDlg &dlg) {
-        seen << dlg.Edit1->text();
-        dlg.Edit6->setText(QStringLiteral("changed"));
-    }, mrOk);
+    f.answerDialog(
+        [&](TInputDlg &dlg) {
+            seen << dlg.Edit1->text();
+            dlg.Edit6->setText(QStringLiteral("changed"));
+        },
+        mrOk);
     QWidget *viewport = form.ListView2->viewport();
     const QPoint onRow = form.ListView2->visualRect(form.ListView2->model()->index(2, 1)).center();
     QTest::mouseClick(viewport, Qt::LeftButton, {}, onRow);
