@@ -30,6 +30,7 @@
 #include <QToolTip>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <QScreen>
 #include <QWindow>
 
 namespace {
@@ -583,6 +584,16 @@ QRect TMainForm::outerGeometry() const
     }
     if (isMinimized() && lastNormalOuter_.isValid())
         return lastNormalOuter_;
+    return shownOuter();
+}
+
+QRect TMainForm::shownOuter() const
+{
+    // Right after maximising, the toolkit may still hold the frame of the normal window (borders that
+    // the maximised window no longer has) and place the frame a pixel outside the screen. A
+    // maximised window never reaches beyond the work area of its screen.
+    if (isMaximized() && screen())
+        return frameGeometry().intersected(screen()->availableGeometry());
     return frameGeometry();
 }
 
@@ -650,7 +661,7 @@ void TMainForm::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMaximized() && frameKnown_)
-        lastNormalOuter_ = frameGeometry();
+        lastNormalOuter_ = shownOuter();
 }
 
 int TMainForm::Top() const

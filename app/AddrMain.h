@@ -104,6 +104,7 @@ private:
     void MoveSelected(int direction);
     void openField(Field field);
     QRect outerGeometry() const;
+    QRect shownOuter() const;
     void setOuterGeometry(const QRect &outer);
     void settleFrame();
 

@@ -145,6 +145,72 @@ private slots:
     // As an unprivileged user (root writes anywhere): a close into a read-only folder reports the
     // list file that cannot be created and keeps the window; once the folder is writable again the
     // next close saves everything.
+    // The settings hold the outer bounds the window last had on screen: the maximised ones when it
+    // is closed maximised (it then opens as a normal window of that size), the ones from before
+    // minimising when it is closed from the taskbar while minimised.
+    void windowStateAtClose_writesItsBounds_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("maximised") << "maximised" << QStringList{"Top=0", "Left=0", "Width=1280", "Height=1024"};
+        QTest::newRow("minimised") << "minimised" << QStringList{"Top=100", "Left=150", "Width=520", "Height=300"};
+    }
+    void windowStateAtClose_writesItsBounds()
+    {
+        QFETCH(QString, state);
+        QFETCH(QStringList, expected);
+        ProgramFolder folder;
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        QVERIFY(folder.write(QStringLiteral("PorAddr.ini"),
+                             "[Position]\r\nTop=100\r\nLeft=150\r\nWidth=520\r\nHeight=300\r\n"));
+        const QProcessEnvironment env = session_->environment();
+        auto wmctrl = [&](const QStringList &args) { return run(QStringLiteral("wmctrl"), args, env).exitCode == 0; };
+        auto netState = [&](const QString &window) {
+            return run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_STATE")}, env).out;
+        };
+
+        {
+            PorAddrProcess program(*session_, folder);
+            QVERIFY(program.start());
+            const QString window = program.waitForMainWindow();
+            QVERIFY(!window.isEmpty());
+            if (state == QLatin1String("maximised")) {
+                QVERIFY(wmctrl({QStringLiteral("-i"), QStringLiteral("-r"), window, QStringLiteral("-b"),
+                                QStringLiteral("add,maximized_vert,maximized_horz")}));
+                QVERIFY(waitFor([&] { return netState(window).contains("_NET_WM_STATE_MAXIMIZED_HORZ"); }, 10000));
+                QVERIFY(waitFor([&] { return session_->geometry(window).contains(QLatin1String("1280x")); }, 10000));
+                // Maximised, the window manager drops the side borders; the program hears of the new
+                // frame through the window's frame-extents property, so wait for that as a user would.
+                QVERIFY(waitFor(
+                    [&] {
+                        return run(QStringLiteral("xprop"),
+                                   {QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS")}, env)
+                            .out.contains("= 0, 0,");
+                    },
+                    10000));
+            } else {
+                QVERIFY(session_->xdotool({QStringLiteral("windowminimize"), window}).exitCode == 0);
+                QVERIFY(waitFor([&] { return netState(window).contains("_NET_WM_STATE_HIDDEN"); }, 10000));
+            }
+            // The window manager's close request, as from the taskbar: it reaches a minimised window
+            // without bringing it back first.
+            QVERIFY(wmctrl({QStringLiteral("-i"), QStringLiteral("-c"), window}));
+            QCOMPARE(program.waitForExit(), 0);
+        }
+        const QByteArray first = folder.read(QStringLiteral("PorAddr.ini"));
+        QCOMPARE(sectionOf(first, "Position"), expected);
+
+        // The next start opens a normal window with those bounds and writes them back unchanged.
+        PorAddrProcess again(*session_, folder);
+        QVERIFY(again.start());
+        const QString window = again.waitForMainWindow();
+        QVERIFY(!window.isEmpty());
+        QVERIFY(!netState(window).contains("MAXIMIZED"));
+        QVERIFY(wmctrl({QStringLiteral("-i"), QStringLiteral("-c"), window}));
+        QCOMPARE(again.waitForExit(), 0);
+        QCOMPARE(sectionOf(folder.read(QStringLiteral("PorAddr.ini")), "Position"), expected);
+    }
+
     void readOnlyFolderAtClose_reportsAndKeepsTheWindow()
     {
         if (geteuid() != 0)

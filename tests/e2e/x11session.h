@@ -483,9 +483,15 @@ public:
         return session_.key(keys);
     }
 
-    // A close request through the window manager (its Alt+F4 binding sends WM_DELETE_WINDOW), so
-    // the program's close query runs exactly as for the close box.
-    bool requestClose() const { return session_.activate(mainWindow_) && session_.key({QStringLiteral("alt+F4")}); }
+    // A close request through the window manager (wmctrl asks it to close the window, and it sends
+    // WM_DELETE_WINDOW), so the program's close query runs exactly as for the close box. Unlike a
+    // key binding it needs no window to be active first.
+    bool requestClose() const
+    {
+        return run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), mainWindow_},
+                   session_.environment())
+                   .exitCode == 0;
+    }
 
     // Waits for the end of the process; its exit code, or -1 when it did not end in time or crashed.
     int waitForExit(int timeoutMs = 20000)
