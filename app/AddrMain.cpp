@@ -23,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -30,7 +31,6 @@
 #include <QToolTip>
 #include <QTreeView>
 #include <QVBoxLayout>
-#include <QScreen>
 #include <QWindow>
 
 namespace {

@@ -85,7 +85,8 @@ private slots:
 
         PorAddrProcess next(*session_, folder);
         QVERIFY(next.start());
-        QVERIFY2(!next.waitForMainWindow().isEmpty(), "no window after a killed copy: its lock blocked the start");
+        QVERIFY2(!next.waitForMainWindow().isEmpty(),
+                 "no window after a killed copy: its lock blocked the start");
         QVERIFY(next.closeAndWait());
         // The killed copy wrote nothing, and the next one read and saved the list unharmed.
         QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), entry1("5", "kept"));
@@ -97,10 +98,12 @@ private slots:
         QTest::addColumn<QStringList>("expectedColumns");
 
         QTest::newRow("first start, no settings file")
-            << QByteArray() << QStringList{"Col1=50", "Col2=60", "Col3=60", "Col4=60", "Col5=50", "Col6=50", "Col7=50"};
+            << QByteArray()
+            << QStringList{"Col1=50", "Col2=60", "Col3=60", "Col4=60", "Col5=50", "Col6=50", "Col7=50"};
         QTest::newRow("stored position, size and column widths")
-            << QByteArray("[Position]\r\nTop=100\r\nLeft=150\r\nWidth=520\r\nHeight=300\r\n"
-                          "[List1]\r\nCol1=40\r\nCol2=120\r\nCol3=90\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\nCol7=0\r\n")
+            << QByteArray(
+                   "[Position]\r\nTop=100\r\nLeft=150\r\nWidth=520\r\nHeight=300\r\n"
+                   "[List1]\r\nCol1=40\r\nCol2=120\r\nCol3=90\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\nCol7=0\r\n")
             << QStringList{"Col1=40", "Col2=120", "Col3=90", "Col4=60", "Col5=50", "Col6=50", "Col7=0"};
     }
 
@@ -152,8 +155,10 @@ private slots:
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("maximised") << "maximised" << QStringList{"Top=0", "Left=0", "Width=1280", "Height=1024"};
-        QTest::newRow("minimised") << "minimised" << QStringList{"Top=100", "Left=150", "Width=520", "Height=300"};
+        QTest::newRow("maximised") << "maximised"
+                                   << QStringList{"Top=0", "Left=0", "Width=1280", "Height=1024"};
+        QTest::newRow("minimised") << "minimised"
+                                   << QStringList{"Top=100", "Left=150", "Width=520", "Height=300"};
     }
     void windowStateAtClose_writesItsBounds()
     {
@@ -164,9 +169,13 @@ private slots:
         QVERIFY(folder.write(QStringLiteral("PorAddr.ini"),
                              "[Position]\r\nTop=100\r\nLeft=150\r\nWidth=520\r\nHeight=300\r\n"));
         const QProcessEnvironment env = session_->environment();
-        auto wmctrl = [&](const QStringList &args) { return run(QStringLiteral("wmctrl"), args, env).exitCode == 0; };
+        auto wmctrl = [&](const QStringList &args) {
+            return run(QStringLiteral("wmctrl"), args, env).exitCode == 0;
+        };
         auto netState = [&](const QString &window) {
-            return run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_STATE")}, env).out;
+            return run(QStringLiteral("xprop"),
+                       {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_STATE")}, env)
+                .out;
         };
 
         {
@@ -177,8 +186,10 @@ private slots:
             if (state == QLatin1String("maximised")) {
                 QVERIFY(wmctrl({QStringLiteral("-i"), QStringLiteral("-r"), window, QStringLiteral("-b"),
                                 QStringLiteral("add,maximized_vert,maximized_horz")}));
-                QVERIFY(waitFor([&] { return netState(window).contains("_NET_WM_STATE_MAXIMIZED_HORZ"); }, 10000));
-                QVERIFY(waitFor([&] { return session_->geometry(window).contains(QLatin1String("1280x")); }, 10000));
+                QVERIFY(waitFor([&] { return netState(window).contains("_NET_WM_STATE_MAXIMIZED_HORZ"); },
+                                10000));
+                QVERIFY(waitFor([&] { return session_->geometry(window).contains(QLatin1String("1280x")); },
+                                10000));
                 // Maximised, the window manager drops the side borders; the program hears of the new
                 // frame through the window's frame-extents property, so wait for that as a user would.
                 QVERIFY(waitFor(
@@ -244,7 +255,8 @@ private slots:
         QVERIFY2(program.running(), "the program ended although its lists could not be saved");
         QCOMPARE(session_->windows(exactly(mainTitle()), program.pid()), QStringList{program.mainWindow()});
         QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), list1);
-        QVERIFY2(!folder.exists(QStringLiteral("PorAddr.ini")), "settings were written although the lists failed");
+        QVERIFY2(!folder.exists(QStringLiteral("PorAddr.ini")),
+                 "settings were written although the lists failed");
 
         QVERIFY(folder.setMode(0755));
         QVERIFY(program.closeAndWait());
