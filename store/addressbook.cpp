@@ -72,18 +72,18 @@ AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
     qsizetype total = count - 1;
     for (int k = 0; k < count; ++k)
         total += fields[k].size();
-    if (blocks_.isEmpty() || blocks_.last().capacity() - blocks_.last().size() < total) {
+    if (blocks_.isEmpty() || blocks_.last().size() - lastBlockUsed_ < total) {
         const qsizetype grown =
-            blocks_.isEmpty() ? firstBlockBytes : qMin(largestBlockBytes, 2 * blocks_.last().capacity());
-        QByteArray block;
-        block.reserve(qMax(grown, total));
-        adviseHugePages(block.constData(), block.capacity());
+            blocks_.isEmpty() ? firstBlockBytes : qMin(largestBlockBytes, 2 * blocks_.last().size());
+        // Allocated, not yet touched: memory is taken only as entries fill the block.
+        QByteArray block(qMax(grown, total), Qt::Uninitialized);
+        adviseHugePages(block.constData(), block.size());
         blocks_.append(std::move(block));
+        lastBlockUsed_ = 0;
     }
-    QByteArray &block = blocks_.last();
-    const Slot slot{quint32(blocks_.size() - 1), quint32(total), block.size()};
-    block.resize(slot.offset + total); // within the capacity reserved above
-    char *out = block.data() + slot.offset;
+    // data() first parts a block still shared with a copy of this list, so the copy keeps its bytes.
+    char *out = blocks_.last().data() + lastBlockUsed_;
+    const Slot slot{quint32(blocks_.size() - 1), quint32(total), lastBlockUsed_};
     for (int k = 0; k < count; ++k) {
         if (k > 0)
             *out++ = '\n';
@@ -91,6 +91,7 @@ AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
             std::memcpy(out, fields[k].data(), size_t(fields[k].size()));
         out += fields[k].size();
     }
+    lastBlockUsed_ += total;
     return slot;
 }
 
@@ -183,6 +184,7 @@ void AddressList::Clear()
 {
     slots_.clear();
     blocks_.clear();
+    lastBlockUsed_ = 0;
 }
 
 void AddressList::AppendRecord(const QByteArrayView *lines)
