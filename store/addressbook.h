@@ -63,7 +63,7 @@ private:
 
     bool keepsNumber_;
     QList<Slot> slots_;
-    QList<QByteArray> blocks_; // implicitly shared, so copies of a list are cheap and independent
+    QList<QByteArray> blocks_;    // implicitly shared, so copies of a list are cheap and independent
     qsizetype lastBlockUsed_ = 0; // bytes of the last block taken by entries; the rest is free
 };
 
