@@ -26,13 +26,28 @@
 namespace e2e {
 
 // The main window's title; the error box carries the same one.
-inline QString mainTitle() { return QString::fromUtf8("ぽるてアドレス帳"); }
-inline QString inputTitle() { return QString::fromUtf8("ぽるてアドレス帳：入力"); }
-inline QString aboutTitle() { return QString::fromUtf8("ぽるてアドレス帳のバージョン情報"); }
-inline QString confirmTitle() { return QString::fromUtf8("確認"); }
+inline QString mainTitle()
+{
+    return QString::fromUtf8("ぽるてアドレス帳");
+}
+inline QString inputTitle()
+{
+    return QString::fromUtf8("ぽるてアドレス帳：入力");
+}
+inline QString aboutTitle()
+{
+    return QString::fromUtf8("ぽるてアドレス帳のバージョン情報");
+}
+inline QString confirmTitle()
+{
+    return QString::fromUtf8("確認");
+}
 
 // xdotool takes a regular expression; the titles hold no special characters, only anchors are added.
-inline QString exactly(const QString &title) { return QLatin1Char('^') + title + QLatin1Char('$'); }
+inline QString exactly(const QString &title)
+{
+    return QLatin1Char('^') + title + QLatin1Char('$');
+}
 
 constexpr int uidNobody = 65534;
 
@@ -72,8 +87,7 @@ inline RunResult run(const QString &program, const QStringList &args, const QPro
 }
 
 // Polls cond every intervalMs until it holds or timeoutMs has passed; returns its last answer.
-template <typename Cond>
-bool waitFor(Cond cond, int timeoutMs, int intervalMs = 40)
+template <typename Cond> bool waitFor(Cond cond, int timeoutMs, int intervalMs = 40)
 {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
@@ -83,6 +97,21 @@ bool waitFor(Cond cond, int timeoutMs, int intervalMs = 40)
             return false;
         QThread::msleep(intervalMs);
     }
+}
+
+// Polls list until it names a window; the first one named, or empty when none came in time.
+template <typename List> QString waitForFirst(List list, int timeoutMs)
+{
+    QString found;
+    waitFor(
+        [&] {
+            const QStringList ids = list();
+            if (!ids.isEmpty())
+                found = ids.first();
+            return !found.isEmpty();
+        },
+        timeoutMs);
+    return found;
 }
 
 inline QByteArray readBytes(const QString &path)
@@ -163,8 +192,9 @@ public:
         // The window manager is ready once it has announced itself on the root window.
         const bool managed = waitFor(
             [&] {
-                const RunResult r = run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
-                                        env_, 5000);
+                const RunResult r =
+                    run(QStringLiteral("xprop"),
+                        {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, env_, 5000);
                 return r.finished && r.exitCode == 0 && r.out.contains("window id");
             },
             15000, 50);
@@ -214,17 +244,7 @@ public:
 
     QString waitForWindow(const QString &titleRegex, qint64 pid = 0, int timeoutMs = 15000) const
     {
-        QString found;
-        waitFor(
-            [&] {
-                const QStringList ids = windows(titleRegex, pid);
-                if (ids.isEmpty())
-                    return false;
-                found = ids.first();
-                return true;
-            },
-            timeoutMs);
-        return found;
+        return waitForFirst([&] { return windows(titleRegex, pid); }, timeoutMs);
     }
 
     bool waitForNoWindow(const QString &titleRegex, qint64 pid = 0, int timeoutMs = 10000) const
@@ -256,7 +276,8 @@ public:
     // window that has the focus (so the window manager's own bindings, such as Alt+F4, apply).
     bool key(const QStringList &keys) const
     {
-        const RunResult r = xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")} + keys);
+        const RunResult r = xdotool(
+            QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")} + keys);
         return r.finished && r.exitCode == 0;
     }
 
@@ -269,7 +290,8 @@ public:
         const auto flush = [&] {
             if (ascii.isEmpty())
                 return true;
-            const RunResult r = xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), ascii});
+            const RunResult r =
+                xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), ascii});
             ascii.clear();
             return r.finished && r.exitCode == 0;
         };
@@ -280,7 +302,8 @@ public:
             }
             if (!flush())
                 return false;
-            const RunResult r = xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("400"), QString(c)});
+            const RunResult r = xdotool(
+                {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("400"), QString(c)});
             if (!r.finished || r.exitCode != 0)
                 return false;
         }
@@ -296,7 +319,8 @@ public:
     // Outer geometry as "x y width height" of the window manager's frame around the window.
     QString geometry(const QString &window) const
     {
-        const RunResult r = run(QStringLiteral("xwininfo"), {QStringLiteral("-frame"), QStringLiteral("-id"), window}, env_);
+        const RunResult r =
+            run(QStringLiteral("xwininfo"), {QStringLiteral("-frame"), QStringLiteral("-id"), window}, env_);
         return QString::fromLatin1(r.out);
     }
 
@@ -304,7 +328,8 @@ public:
     bool screenshot(const QString &path) const
     {
         QDir().mkpath(QFileInfo(path).absolutePath());
-        const RunResult r = run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, env_, 20000);
+        const RunResult r = run(QStringLiteral("import"),
+                                {QStringLiteral("-window"), QStringLiteral("root"), path}, env_, 20000);
         return r.finished && r.exitCode == 0 && QFileInfo(path).size() > 0;
     }
 
@@ -333,7 +358,8 @@ enum class RunAs { Self, Unprivileged };
 // and a home of its own, so that the copy's single-instance lock is private to the test.
 class ProgramFolder {
 public:
-    explicit ProgramFolder(RunAs as = RunAs::Self, const QString &exeName = QStringLiteral("PorAddr")) : as_(as)
+    explicit ProgramFolder(RunAs as = RunAs::Self, const QString &exeName = QStringLiteral("PorAddr"))
+        : as_(as)
     {
         const QString built = qEnvironmentVariable("PORADDR_EXE");
         if (built.isEmpty() || !QFileInfo(built).isExecutable()) {
@@ -396,7 +422,10 @@ private:
 // One start of the program in its folder.
 class PorAddrProcess {
 public:
-    PorAddrProcess(const X11Session &session, const ProgramFolder &folder) : session_(session), folder_(folder) {}
+    PorAddrProcess(const X11Session &session, const ProgramFolder &folder)
+        : session_(session), folder_(folder)
+    {
+    }
     ~PorAddrProcess() { kill(); }
 
     PorAddrProcess(const PorAddrProcess &) = delete;
@@ -409,7 +438,8 @@ public:
     {
         QProcessEnvironment env = session_.environment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir_.isEmpty() ? folder_.runtimeDir() : runtimeDir_);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                   runtimeDir_.isEmpty() ? folder_.runtimeDir() : runtimeDir_);
         env.insert(QStringLiteral("HOME"), folder_.homeDir());
         process_.setProcessEnvironment(env);
         process_.setWorkingDirectory(folder_.homeDir());
@@ -417,8 +447,9 @@ public:
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         if (folder_.runAs() == RunAs::Unprivileged)
             process_.start(QStringLiteral("setpriv"),
-                           {QStringLiteral("--reuid=%1").arg(uidNobody), QStringLiteral("--regid=%1").arg(uidNobody),
-                            QStringLiteral("--clear-groups"), QStringLiteral("--"), folder_.exe()});
+                           {QStringLiteral("--reuid=%1").arg(uidNobody),
+                            QStringLiteral("--regid=%1").arg(uidNobody), QStringLiteral("--clear-groups"),
+                            QStringLiteral("--"), folder_.exe()});
         else
             process_.start(folder_.exe(), {});
         return process_.waitForStarted(10000);
@@ -446,17 +477,7 @@ public:
 
     QString waitForOtherWindow(const QString &titleRegex, int timeoutMs = 15000) const
     {
-        QString found;
-        waitFor(
-            [&] {
-                const QStringList ids = otherWindows(titleRegex);
-                if (ids.isEmpty())
-                    return false;
-                found = ids.first();
-                return true;
-            },
-            timeoutMs);
-        return found;
+        return waitForFirst([&] { return otherWindows(titleRegex); }, timeoutMs);
     }
 
     // Opens a top-level menu (0 File, 1 Edit, 2 Execute, 3 Help) and chooses the item with the access
@@ -532,8 +553,8 @@ private:
 
 } // namespace e2e
 
-#define E2E_REQUIRE_SESSION(session)                                                                        \
-    do {                                                                                                      \
-        if (!(session).isReady())                                                                             \
-            QFAIL(qPrintable(QStringLiteral("no X session: ") + (session).error()));                          \
+#define E2E_REQUIRE_SESSION(session)                                                                         \
+    do {                                                                                                     \
+        if (!(session).isReady())                                                                            \
+            QFAIL(qPrintable(QStringLiteral("no X session: ") + (session).error()));                         \
     } while (false)
