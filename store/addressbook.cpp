@@ -1,5 +1,7 @@
 #include "addressbook.h"
 
+#include "errors.h"
+
 #include <cstring>
 
 #include <sys/mman.h>
@@ -83,7 +85,7 @@ AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
     }
     // data() first parts a block still shared with a copy of this list, so the copy keeps its bytes.
     char *out = blocks_.last().data() + lastBlockUsed_;
-    const Slot slot{quint32(blocks_.size() - 1), quint32(total), lastBlockUsed_};
+    const Slot slot{quint32(blocks_.size() - 1), quint32(lastBlockUsed_), total};
     for (int k = 0; k < count; ++k) {
         if (k > 0)
             *out++ = '\n';
@@ -103,11 +105,18 @@ QByteArrayView AddressList::packed(int i) const
 
 namespace {
 
+// The fields an entry keeps in this list; throws when one of them cannot be written to a line file.
 void storedFields(const AddressEntry &e, bool keepsNumber, QByteArrayView *views)
 {
     const int first = firstStoredField(keepsNumber);
-    for (int f = first; f < FieldCount; ++f)
-        views[f - first] = e.field(Field(f));
+    for (int f = first; f < FieldCount; ++f) {
+        const QByteArray &value = e.field(Field(f));
+        for (const char c : value) {
+            if (c == '\r' || c == '\n' || c == '\0')
+                throw PorError(messages::fieldBreaksLine());
+        }
+        views[f - first] = value;
+    }
 }
 
 } // namespace
@@ -153,6 +162,7 @@ void AddressList::Append(const AddressEntry &e)
     QByteArrayView views[FieldCount];
     storedFields(e, keepsNumber_, views);
     slots_.append(store(views, FieldCount - firstStoredField(keepsNumber_)));
+    changed_ = true;
 }
 
 void AddressList::Replace(int i, const AddressEntry &e)
@@ -160,6 +170,7 @@ void AddressList::Replace(int i, const AddressEntry &e)
     QByteArrayView views[FieldCount];
     storedFields(e, keepsNumber_, views);
     slots_[i] = store(views, FieldCount - firstStoredField(keepsNumber_));
+    changed_ = true;
 }
 
 void AddressList::Reserve(int n)
@@ -173,11 +184,13 @@ void AddressList::Reserve(int n)
 void AddressList::Delete(int i)
 {
     slots_.removeAt(i);
+    changed_ = true;
 }
 
 void AddressList::Swap(int i, int j)
 {
     slots_.swapItemsAt(i, j);
+    changed_ = true;
 }
 
 void AddressList::Clear()
@@ -203,7 +216,7 @@ QByteArray AddressList::FileContent(int first, int count) const
     const int last = first + count;
     qsizetype total = 0;
     for (int i = first; i < last; ++i)
-        total += qsizetype(slots_.at(i).size) + fields + 1; // each '\n' becomes CR LF, and a final CR LF
+        total += slots_.at(i).size + fields + 1; // each '\n' becomes CR LF, and a final CR LF
     QByteArray content(total, Qt::Uninitialized);
     char *out = content.data();
     for (int i = first; i < last; ++i) {

@@ -20,6 +20,8 @@ struct AddressEntry {
 };
 
 // An ordered list of entries. List 1 keeps each entry's Number; list 2 drops it.
+// Append and Replace refuse an entry whose field holds CR, LF or NUL (PorError): the list files
+// have no way to write them, and one such byte would shift every later field of the file.
 // Entries are packed (fields joined by '\n', which no field can contain) into large shared blocks
 // and found through a small index, so that a million of them take little more memory than their
 // file and loading makes no allocation per entry. Replace and Delete leave the old bytes unused
@@ -40,6 +42,8 @@ public:
     // Room for n entries in the index. Room never used costs address space only, not memory, so
     // the loader may ask for as many entries as its file could at most hold.
     void Reserve(int n);
+    // Whether Append, Replace, Delete or Swap ever ran on this list (loading does not count).
+    bool Changed() const { return changed_; }
 
     // Appends an entry given as consecutive line views (7 for list 1, 6 for list 2) without
     // building an AddressEntry first; used by the loader.
@@ -53,9 +57,9 @@ public:
 
 private:
     struct Slot {
-        quint32 block;    // index in blocks_
-        quint32 size;     // bytes of the packed entry
-        qsizetype offset; // where it starts in its block
+        quint32 block;  // index in blocks_
+        quint32 offset; // where it starts in its block (blocks hold at most 32 MiB, or one entry)
+        qsizetype size; // bytes of the packed entry; an entry may exceed 4 GiB
     };
 
     Slot store(const QByteArrayView *fields, int count);
@@ -65,6 +69,7 @@ private:
     QList<Slot> slots_;
     QList<QByteArray> blocks_;    // implicitly shared, so copies of a list are cheap and independent
     qsizetype lastBlockUsed_ = 0; // bytes of the last block taken by entries; the rest is free
+    bool changed_ = false;
 };
 
 // Both lists and the paths of the files beside the program. One per run.
@@ -73,8 +78,12 @@ struct AddressBook {
     AddressList List2{false};
     QString List1Path, List2Path, MemberListPath, SettingsPath;
 
-    // A list is written or deleted at close only when it was read at start-up (or had no file):
-    // a list whose file could not be read keeps that file untouched.
+    // A list is written or deleted at close only when it was read at start-up, or its file is not
+    // there (any more): a list whose file could not be read keeps that file untouched.
     bool List1Loaded = false;
     bool List2Loaded = false;
+    // The list's reading stopped early (a NUL, or an incomplete record with text at the end): the
+    // first save keeps the file's bytes beside it as <file>.bak before replacing them.
+    bool List1ReadInPart = false;
+    bool List2ReadInPart = false;
 };

@@ -34,4 +34,9 @@ QString notAnInteger(const QString &text)
     return QStringLiteral("'%1' は整数ではありません").arg(text);
 }
 
+QString fieldBreaksLine()
+{
+    return QStringLiteral("改行やNUL文字を含む項目は登録できません");
+}
+
 } // namespace messages

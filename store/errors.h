@@ -29,4 +29,5 @@ QString writeError();                             // "ｽﾄﾘｰﾑへの書�
 QString outOfMemory();                            // "行を挿入できません"
 QString cannotWriteSettings(const QString &path); // "%s に書き込めません"
 QString notAnInteger(const QString &text);        // "'%s' は整数ではありません"
+QString fieldBreaksLine();                        // a field holding CR, LF or NUL
 } // namespace messages

@@ -51,13 +51,21 @@ QByteArray readFile(const QString &path)
     }
 }
 
+QString folderHolding(const QString &path)
+{
+    // The save replaced the file a symbolic link points to, so the entry that changed is in the
+    // folder of the link's final target.
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return QFileInfo(real.isEmpty() ? path : real).absolutePath();
+}
+
 namespace {
 
 // After the rename the new name lives only in the folder's cached entry until the folder itself
 // is synced; without this a power cut could bring back the old file, or none.
 bool syncFolderOf(const QString &path)
 {
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const QByteArray folder = QFile::encodeName(folderHolding(path));
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return true; // nothing to sync through; the data itself is already on disk

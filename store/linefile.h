@@ -33,6 +33,9 @@ void writeFileAtomically(const QString &path, const QByteArray &content, const Q
 void writeFileAtomically(const QString &path, const std::function<bool(QByteArray &)> &nextPiece,
                          const QString &createMessage);
 
+// The folder whose entry a replacement of path changes: that of the file a link at path leads to.
+QString folderHolding(const QString &path);
+
 } // namespace linefile
 
 QList<QByteArray> ReadLines(const QString &path);

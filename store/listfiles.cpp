@@ -7,8 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString ProgramDirectory()
 {
@@ -34,25 +37,40 @@ namespace {
 
 qint64 chunkSize = 1 << 20;
 
-// Where the complete lines of buffer end, seen from a reader that may still get more bytes: after
-// the last LF, or after the last CR that has a byte behind it (a CR at the very end may be the
-// first half of CR LF). 0 when no line is complete yet.
-qsizetype completeLinesEnd(QByteArrayView buffer)
+// What stands at a list file's path. Only "no such file" (and a folder of that name) means there is
+// no list to read; any other failure to look (an I/O error, a link loop, a folder we may not search)
+// must not pass for an empty list, or the close would write one over the file.
+enum class FileAtPath { None, Regular, Unreachable };
+
+FileAtPath lookAt(const QString &path)
 {
-    const char *data = buffer.data();
-    for (qsizetype i = buffer.size(); i > 0; --i) {
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT ? FileAtPath::None : FileAtPath::Unreachable;
+    if (S_ISREG(info.st_mode))
+        return FileAtPath::Regular;
+    return S_ISDIR(info.st_mode) ? FileAtPath::None : FileAtPath::Unreachable;
+}
+
+// The end of the last complete line in data[from, have), or 0 when there is none: after an LF, or
+// after a CR that has a byte behind it (a CR at the very end may be the first half of CR LF).
+qsizetype lastLineEnd(const char *data, qsizetype from, qsizetype have)
+{
+    for (qsizetype i = have; i > from; --i) {
         if (data[i - 1] == '\n')
             return i;
-        if (data[i - 1] == '\r' && i < buffer.size())
+        if (data[i - 1] == '\r' && i < have)
             return i;
     }
     return 0;
 }
 
 // Reads one list file into list a chunk at a time, so that memory holds the entries and one chunk
-// rather than the whole file besides. Lines are split by forEachLine, records of the list's
-// line count are appended; an incomplete record at the end is dropped.
-void loadList(const QString &path, AddressList &list)
+// rather than the whole file besides. Lines are split by forEachLine, records of the list's line
+// count are appended; an incomplete record at the end is dropped. Every byte is searched and split
+// once, however long its line, so the time is linear in the file's size. Returns whether the
+// reading stopped early: a NUL ended the text, or the dropped record held text.
+bool loadList(const QString &path, AddressList &list)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -62,17 +80,25 @@ void loadList(const QString &path, AddressList &list)
     // Room for every entry the file could hold if each line were an empty CR LF line, so that the
     // index does not move while it fills (files with LF alone can hold more; the index then grows).
     list.Reserve(int(qMin<qint64>(list.Count() + file.size() / (2 * perRecord) + 1, 1 << 28)));
-    QByteArrayView record[FieldCount];
+    // The lines of the record being filled, as places in the buffer: they stay valid when the
+    // buffer moves or grows.
+    struct Span {
+        qsizetype start, size;
+    } record[FieldCount];
+    QByteArrayView views[FieldCount];
+    int filled = 0;
+    bool stoppedAtNul = false;
     // A small file needs no full chunk; size() + 1 lets the first read already see the end.
     const qint64 readSize = qBound(qint64(1), file.size() + 1, chunkSize);
-    // buffer holds `have` bytes: the unfinished tail of the last round, then what was just read.
-    // It is managed by hand so that each round reuses the same memory.
+    // buffer holds `have` bytes: what is kept of earlier rounds, then what was just read. Bytes
+    // before splitFrom are split into lines already; bytes before searched hold no line end after
+    // linesEnd, the end of the last complete line.
     QByteArray buffer(readSize, Qt::Uninitialized);
-    qsizetype have = 0;
+    qsizetype have = 0, splitFrom = 0, searched = 0, linesEnd = 0;
     bool atEnd = false;
     while (!atEnd) {
-        if (buffer.size() - have < readSize)
-            buffer.resize(have + readSize); // only an unfinished line longer than a chunk grows it
+        if (buffer.size() - have < readSize) // only a line longer than a chunk grows it, doubling
+            buffer.resize(qMax(have + readSize, 2 * buffer.size()));
         char *data = buffer.data();
         const qint64 got = file.read(data + have, readSize);
         if (got < 0)
@@ -81,44 +107,64 @@ void loadList(const QString &path, AddressList &list)
         // The first NUL ends the text: nothing after it is read.
         if (const void *nul = got > 0 ? std::memchr(data + have, '\0', size_t(got)) : nullptr) {
             have = static_cast<const char *>(nul) - data;
-            atEnd = true;
+            atEnd = stoppedAtNul = true;
         } else {
             have += got;
         }
 
-        const qsizetype usable = atEnd ? have : completeLinesEnd(QByteArrayView(data, have));
-        if (usable == 0 && !atEnd)
-            continue;
-        int filled = 0;
-        qsizetype recordStart = 0;
-        linefile::forEachLine(QByteArrayView(data, usable), [&](QByteArrayView line) {
-            if (filled == 0)
-                recordStart = line.data() - data;
-            record[filled++] = line;
-            if (filled == perRecord) {
-                list.AppendRecord(record);
-                filled = 0;
-            }
-        });
-        // Keep the bytes of an incomplete record and of unfinished lines for the next round;
-        // they are split again from the record's first line.
-        const qsizetype consumed = filled > 0 ? recordStart : usable;
-        if (consumed > 0 && have > consumed)
-            std::memmove(data, data + consumed, size_t(have - consumed));
-        have -= consumed;
+        if (atEnd) {
+            linesEnd = have;
+        } else if (const qsizetype end = lastLineEnd(data, searched, have)) {
+            linesEnd = end;
+        }
+        searched = qMax<qsizetype>(0, have - 1); // a CR at the end is looked at again next round
+        if (linesEnd > splitFrom) {
+            linefile::forEachLine(
+                QByteArrayView(data + splitFrom, linesEnd - splitFrom), [&](QByteArrayView line) {
+                    record[filled++] = {line.data() - data, line.size()};
+                    if (filled == perRecord) {
+                        for (int k = 0; k < perRecord; ++k)
+                            views[k] = QByteArrayView(data + record[k].start, record[k].size);
+                        list.AppendRecord(views);
+                        filled = 0;
+                    }
+                });
+            splitFrom = linesEnd;
+        }
+        // Keep the bytes of an incomplete record and of unfinished lines for the next round.
+        const qsizetype consumed = filled > 0 ? record[0].start : splitFrom;
+        if (consumed > 0) {
+            if (have > consumed)
+                std::memmove(data, data + consumed, size_t(have - consumed));
+            have -= consumed;
+            splitFrom -= consumed;
+            linesEnd -= consumed;
+            searched = qMax<qsizetype>(0, searched - consumed);
+            for (int k = 0; k < filled; ++k)
+                record[k].start -= consumed;
+        }
     }
+    bool droppedText = false;
+    for (int k = 0; k < filled; ++k)
+        droppedText = droppedText || record[k].size > 0;
+    return stoppedAtNul || droppedText;
 }
 
-void loadOne(const QString &path, AddressList &list, bool &loaded)
+void loadOne(const QString &path, AddressList &list, bool &loaded, bool &readInPart)
 {
     loaded = false;
-    // Only a regular file counts; a folder of that name is as good as no file.
-    if (!QFileInfo(path).isFile()) {
+    readInPart = false;
+    switch (lookAt(path)) {
+    case FileAtPath::None:
         loaded = true;
         return;
+    case FileAtPath::Unreachable:
+        throw PorError(messages::cannotOpen(path));
+    case FileAtPath::Regular:
+        break;
     }
     try {
-        loadList(path, list);
+        readInPart = loadList(path, list);
     } catch (...) {
         // A list read only in part is not shown: the user would take it for the whole list.
         list.Clear();
@@ -127,28 +173,62 @@ void loadOne(const QString &path, AddressList &list, bool &loaded)
     loaded = true;
 }
 
-void saveOne(const QString &path, const AddressList &list)
+// The file's bytes as they are, beside it as <file>.bak, replaced atomically.
+void keepBackup(const QString &path)
 {
-    if (list.Count() == 0) {
-        // A list without entries has no file; a file that will not go is left silently.
-        QFile::remove(path);
-        return;
-    }
-    // In pieces of a few hundred kilobytes: a large list is written without a second copy of
-    // itself in memory.
-    constexpr int entriesPerPiece = 4096;
-    int next = 0;
+    const QString backup = path + QStringLiteral(".bak");
+    QFile original(path);
+    if (!original.open(QIODevice::ReadOnly))
+        throw PorError(messages::cannotOpen(path));
     linefile::writeFileAtomically(
-        path,
+        backup,
         [&](QByteArray &piece) {
-            if (next >= list.Count())
-                return false;
-            const int count = qMin(entriesPerPiece, list.Count() - next);
-            piece = list.FileContent(next, count);
-            next += count;
-            return true;
+            piece = original.read(1 << 20);
+            if (original.error() != QFileDevice::NoError)
+                throw PorError(messages::cannotOpen(path));
+            return !piece.isEmpty();
         },
-        messages::cannotCreate(path));
+        messages::cannotCreate(backup));
+}
+
+// A list without entries has no file. Only a regular file that the user may write is removed: a
+// read-only file keeps the old entries (they come back at the next start), and a link, a pipe or
+// a folder of that name is not ours to remove. A removal that fails is no error either.
+void removeListFile(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info;
+    if (::lstat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::access(name.constData(), W_OK) != 0)
+        return;
+    ::unlink(name.constData());
+}
+
+void saveOne(const QString &path, const AddressList &list, bool &readInPart)
+{
+    // The reading stopped early, so the file holds more than the list: its bytes are kept once.
+    if (readInPart && lookAt(path) == FileAtPath::Regular)
+        keepBackup(path);
+    if (list.Count() == 0) {
+        removeListFile(path);
+    } else {
+        // In pieces of a few hundred kilobytes: a large list is written without a second copy of
+        // itself in memory.
+        constexpr int entriesPerPiece = 4096;
+        int next = 0;
+        linefile::writeFileAtomically(
+            path,
+            [&](QByteArray &piece) {
+                if (next >= list.Count())
+                    return false;
+                const int count = qMin(entriesPerPiece, list.Count() - next);
+                piece = list.FileContent(next, count);
+                next += count;
+                return true;
+            },
+            messages::cannotCreate(path));
+    }
+    readInPart = false;
 }
 
 } // namespace
@@ -160,22 +240,28 @@ void SetListReadChunkSize(qint64 bytes)
 
 void LoadLists(AddressBook &book)
 {
-    book.List1Loaded = false;
-    book.List2Loaded = false;
+    book.List1Loaded = book.List2Loaded = false;
+    book.List1ReadInPart = book.List2ReadInPart = false;
     try {
-        loadOne(book.List2Path, book.List2, book.List2Loaded);
-        loadOne(book.List1Path, book.List1, book.List1Loaded);
+        loadOne(book.List2Path, book.List2, book.List2Loaded, book.List2ReadInPart);
+        loadOne(book.List1Path, book.List1, book.List1Loaded, book.List1ReadInPart);
     } catch (const std::bad_alloc &) {
         throw PorError(messages::outOfMemory());
     }
 }
 
-void SaveLists(const AddressBook &book)
+bool ListFileKept(const AddressBook &book, int list)
 {
-    if (book.List1Loaded)
-        saveOne(book.List1Path, book.List1);
-    if (book.List2Loaded)
-        saveOne(book.List2Path, book.List2);
+    const bool loaded = list == 1 ? book.List1Loaded : book.List2Loaded;
+    return !loaded && lookAt(list == 1 ? book.List1Path : book.List2Path) != FileAtPath::None;
+}
+
+void SaveLists(AddressBook &book)
+{
+    if (!ListFileKept(book, 1))
+        saveOne(book.List1Path, book.List1, book.List1ReadInPart);
+    if (!ListFileKept(book, 2))
+        saveOne(book.List2Path, book.List2, book.List2ReadInPart);
 }
 
 QList<QByteArray> ListLines(const AddressList &list)

@@ -10,13 +10,19 @@ void SetListPaths(AddressBook &book, const QString &directory);
 QString SettingsPathIn(const QString &directory);
 
 // Loads list 2, then list 1, from their files; a missing file (or a directory of that name) is no
-// error. Throws PorError on a file that exists but cannot be read; the lists stay as far as loaded
-// and the Loaded flags tell which were read.
+// error. Throws PorError "ﾌｧｲﾙ %s は開けません" on anything else that cannot be read (including a
+// file that cannot even be looked at); the lists stay as far as loaded and the Loaded flags tell
+// which were read. The ReadInPart flags tell which readings stopped early.
 void LoadLists(AddressBook &book);
 
-// Writes list 1, then list 2 (an empty list deletes its file, silently). A list that was not
-// loaded at start-up is left alone. Throws PorError on the first failure; later files stay as they were.
-void SaveLists(const AddressBook &book);
+// Whether the close keeps list's file (1 or 2) as it is: the list was not read at start-up and
+// something is still there under its name.
+bool ListFileKept(const AddressBook &book, int list);
+
+// Writes list 1, then list 2 (an empty list deletes its regular, writable file, silently), leaving
+// the files that ListFileKept names alone. A list read only in part first keeps its file's bytes
+// as <file>.bak. Throws PorError on the first failure; later files stay as they were.
+void SaveLists(AddressBook &book);
 
 // How many bytes the loader reads at a time (1 MiB unless set). Small sizes exist for the fuzzer, to
 // put chunk edges everywhere.

@@ -25,7 +25,8 @@ private slots:
     void unreadableListFile();
     void saveRefused_data();
     void saveRefused();
-    void emptyListsInReadOnlyFolderAreSilent();
+    void emptyListsLeaveWhatIsNotTheirs_data();
+    void emptyListsLeaveWhatIsNotTheirs();
     void fullDisk_data();
     void fullDisk();
     void killedDuringSave();
@@ -156,33 +157,63 @@ void TestFaults::saveRefused()
     QCOMPARE(storetest::readBytes(dir.file(QStringLiteral("PorMem.txt"))), QByteArray("old\r\n"));
 }
 
-void TestFaults::emptyListsInReadOnlyFolderAreSilent()
+void TestFaults::emptyListsLeaveWhatIsNotTheirs_data()
 {
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<QString>("readOnlyFile");
+    QTest::addColumn<QStringList>("left");
+    const QStringList all{"PorAddr.ini", "PorAddr1.lst", "PorAddr2.lst", "PorMem.txt"};
+    // The deletions fail without a word; the old entries come back at the next start.
+    QTest::newRow("read-only folder") << 0755 << QString() << all;
+    QTest::newRow("read-only file in a writable folder")
+        << 0777 << QStringLiteral("PorAddr2.lst") << QStringList{"PorAddr.ini", "PorAddr2.lst", "PorMem.txt"};
+}
+
+void TestFaults::emptyListsLeaveWhatIsNotTheirs()
+{
+    QFETCH(int, folderMode);
+    QFETCH(QString, readOnlyFile);
+    QFETCH(QStringList, left);
     SharedDir dir(0777);
     writeOldFiles(dir);
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    if (!readOnlyFile.isEmpty())
+        ::chmod(QFile::encodeName(dir.file(readOnlyFile)).constData(), 0444);
+    ::chmod(QFile::encodeName(dir.path()).constData(), mode_t(folderMode));
     const ChildResult r = storetest::runChild({"save", dir.path(), "0", "0"}, RunAs::Unprivileged);
     QVERIFY(r.ran);
     QVERIFY2(r.output.contains("\nok \n"), r.output);
-    verifyOldFiles(dir); // the deletions failed without a word; the old entries come back next start
+    QCOMPARE(storetest::entriesOf(dir.path()), left);
+    if (left.contains(QStringLiteral("PorAddr1.lst")))
+        QCOMPARE(storetest::readBytes(dir.file(QStringLiteral("PorAddr1.lst"))), old1_);
+    QCOMPARE(storetest::readBytes(dir.file(QStringLiteral("PorAddr2.lst"))), old2_);
 }
 
 void TestFaults::fullDisk_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("file size limit") << QStringLiteral("fsize");
-    QTest::newRow("small tmpfs") << QStringLiteral("tmpfs");
+    QTest::addColumn<QStringList>("operation");
+    QTest::addColumn<QString>("unchanged");
+    const QStringList bigSave{"save", "5000", "5000"};
+    QTest::newRow("file size limit") << QStringLiteral("fsize=65536") << bigSave
+                                     << QStringLiteral("PorAddr1.lst");
+    QTest::newRow("small tmpfs") << QStringLiteral("tmpfs") << bigSave << QStringLiteral("PorAddr1.lst");
+    // Small enough to sit in the file's write buffer: the disk says no only when it is flushed.
+    QTest::newRow("three entries, 100 bytes left")
+        << QStringLiteral("fsize=100") << QStringList{"save", "3", "0"} << QStringLiteral("PorAddr1.lst");
+    QTest::newRow("member list, 100 bytes left")
+        << QStringLiteral("fsize=100") << QStringList{"export", "6"} << QStringLiteral("PorMem.txt");
 }
 
 void TestFaults::fullDisk()
 {
     QFETCH(QString, how);
+    QFETCH(QStringList, operation);
+    QFETCH(QString, unchanged);
     SharedDir dir(0777);
     QStringList wrapper;
     QStringList options{"--old", dir.path()};
-    if (how == QLatin1String("fsize")) {
-        options << "--fsize"
-                << "65536";
+    if (how.startsWith(QLatin1String("fsize="))) {
+        options << "--fsize" << how.mid(6);
     } else {
         if (QProcess::execute(QStringLiteral("unshare"), {"-rm", "true"}) != 0)
             QSKIP("this machine allows no user namespace for a private tmpfs; the size limit case covers it");
@@ -192,14 +223,15 @@ void TestFaults::fullDisk()
                 << "-c"
                 << R"(mount -t tmpfs -o size=64k tmpfs "$0" && exec "$@")" << dir.path();
     }
-    const ChildResult r =
-        storetest::runChild(options + QStringList{"save", dir.path(), "5000", "5000"}, RunAs::Self, wrapper);
+    operation.insert(1, dir.path());
+    const ChildResult r = storetest::runChild(options + operation, RunAs::Self, wrapper);
     QVERIFY2(r.ran && r.exitCode == 0, r.output);
     QCOMPARE(QString::fromUtf8(r.value("error")), QStringLiteral("ｽﾄﾘｰﾑへの書き込みｴﾗｰ"));
     // Seen from inside, where the tmpfs lives: the old files whole, no temporary file left.
-    QCOMPARE(r.value("file PorAddr1.lst"), md5(old1_));
+    const QByteArray old = unchanged == QLatin1String("PorMem.txt") ? QByteArray("old\r\n") : old1_;
+    QCOMPARE(r.value("file " + unchanged.toLatin1()), md5(old));
     QCOMPARE(r.value("file PorAddr2.lst"), md5(old2_));
-    QCOMPARE(r.output.count("\nfile "), 3);
+    QCOMPARE(r.output.count("\nfile "), 4);
 }
 
 void TestFaults::killedDuringSave()

@@ -20,6 +20,7 @@ private slots:
     void writeReplacesWholeFile();
     void writeRefusesFolderOfThatName();
     void readOfMissingFileNamesThePath();
+    void folderSyncedIsThatOfTheRealFile();
 };
 
 using Lines = QList<QByteArray>;
@@ -119,6 +120,22 @@ void TestLineFile::readOfMissingFileNamesThePath()
     } catch (const PorError &e) {
         QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 は開けません").arg(path));
     }
+}
+
+// The folder whose entry a save through a link changes, and so the one synced after the rename.
+void TestLineFile::folderSyncedIsThatOfTheRealFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("real")));
+    const QString real = dir.filePath(QStringLiteral("real/PorAddr1.lst"));
+    writeBytes(real, "old\r\n");
+    const QString link = dir.filePath(QStringLiteral("PorAddr1.lst"));
+    QVERIFY(QFile::link(QStringLiteral("real/PorAddr1.lst"), link));
+    QCOMPARE(linefile::folderHolding(link), QFileInfo(real).absolutePath());
+    QCOMPARE(linefile::folderHolding(dir.filePath(QStringLiteral("new.lst"))), dir.path());
+    WriteLines(link, {"new"});
+    QCOMPARE(readBytes(real), QByteArray("new\r\n"));
+    QVERIFY(QFileInfo(link).isSymLink());
 }
 
 STORE_TEST_MAIN(TestLineFile)

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using storetest::entriesOf;
 using storetest::readBytes;
 using storetest::writeBytes;
@@ -25,7 +27,13 @@ private slots:
     void noFilesMeansEmptyListsAndNoFilesCreated();
     void emptyListDeletesItsFile();
     void folderNamedLikeListFile();
-    void listNotLoadedIsNeitherWrittenNorDeleted();
+    void listNotLoaded_data();
+    void listNotLoaded();
+    void whatIsNotAListFile_data();
+    void whatIsNotAListFile();
+    void fieldsThatBreakLinesAreRefused_data();
+    void fieldsThatBreakLinesAreRefused();
+    void backupThatCannotBeMadeStopsTheSave();
     void list2KeepsNoNumber();
     void listOperations();
 
@@ -54,33 +62,42 @@ void TestListFiles::loadsWholeRecords_data()
     QTest::addColumn<int>("count2");
     QTest::addColumn<QByteArray>("saved1"); // what the next close writes back
     QTest::addColumn<QByteArray>("saved2");
+    // Lists whose reading stopped early: their first save keeps the file as it was in <file>.bak.
+    QTest::addColumn<QString>("keptAsBackup");
 
     const QByteArray seven = "1\r\nA\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
     const QByteArray six = "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
     const QByteArray big(100 * 1024, '\x82');
-    QTest::newRow("one each") << seven << six << 1 << 1 << seven << six;
-    QTest::newRow("13 lines give 2 entries of list 2") << QByteArray() << QByteArray(six + six + "extra\r\n")
-                                                       << 0 << 2 << QByteArray() << QByteArray(six + six);
+    const QString none, bak1 = QStringLiteral("PorAddr1.lst.bak"), bak2 = QStringLiteral("PorAddr2.lst.bak");
+    QTest::newRow("one each") << seven << six << 1 << 1 << seven << six << none;
+    QTest::newRow("13 lines give 2 entries of list 2")
+        << QByteArray() << QByteArray(six + six + "extra\r\n") << 0 << 2 << QByteArray()
+        << QByteArray(six + six) << bak2;
     QTest::newRow("6 lines give no entry of list 1")
         << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n") << QByteArray() << 0 << 0 << QByteArray()
-        << QByteArray();
+        << QByteArray() << bak1;
     QTest::newRow("LF only and no final end")
         << QByteArray("1\nA\nm\nh\ni\np\nmemo") << QByteArray("A\rm\rh\ri\rp\r\r") << 1 << 1 << seven
-        << QByteArray("A\r\nm\r\nh\r\ni\r\np\r\n\r\n");
+        << QByteArray("A\r\nm\r\nh\r\ni\r\np\r\n\r\n") << none;
     QTest::newRow("BOM is part of the first field")
         << QByteArray("\xEF\xBB\xBF" + seven) << QByteArray() << 1 << 0 << QByteArray("\xEF\xBB\xBF" + seven)
-        << QByteArray();
+        << QByteArray() << none;
     QTest::newRow("NUL in list 2 cuts it")
         << QByteArray() << QByteArray(six + "B\r\nx\r\ny\r\n" + QByteArray(1, '\0') + "z\r\nw\r\nv\r\n") << 0
-        << 1 << QByteArray() << six;
+        << 1 << QByteArray() << six << bak2;
+    QTest::newRow("NUL at the start of list 1: nothing read, the file goes")
+        << QByteArray(QByteArray(1, '\0') + seven) << six << 0 << 1 << QByteArray() << six << bak1;
+    QTest::newRow("empty lines after the last record are no text")
+        << QByteArray(seven + "\r\n\r\n") << QByteArray(six + "\n") << 1 << 1 << seven << six << none;
     QTest::newRow("100 KB field stays in its place")
         << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray() << 2 << 0
-        << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray();
+        << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray() << none;
     QTest::newRow("invalid CP932 and NEC/IBM duplicates untouched")
         << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n") << QByteArray() << 1
-        << 0 << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n")
-        << QByteArray();
-    QTest::newRow("0-byte file") << QByteArray("") << QByteArray() << 0 << 0 << QByteArray() << QByteArray();
+        << 0 << QByteArray("\x80\r\n\xED\x40\r\n\xFA\x5C\r\n\x81\r\n\xFF\r\n\r\n\x83\x5C\r\n") << QByteArray()
+        << none;
+    QTest::newRow("0-byte file") << QByteArray("") << QByteArray() << 0 << 0 << QByteArray() << QByteArray()
+                                 << none;
 }
 
 void TestListFiles::loadsWholeRecords()
@@ -91,6 +108,7 @@ void TestListFiles::loadsWholeRecords()
     QFETCH(int, count2);
     QFETCH(QByteArray, saved1);
     QFETCH(QByteArray, saved2);
+    QFETCH(QString, keptAsBackup);
     clearDir();
     if (!list1.isNull())
         writeBytes(path("PorAddr1.lst"), list1);
@@ -110,6 +128,17 @@ void TestListFiles::loadsWholeRecords()
         QCOMPARE(readBytes(path("PorAddr1.lst")), saved1);
     if (count2 > 0)
         QCOMPARE(readBytes(path("PorAddr2.lst")), saved2);
+    const QStringList backups = entriesOf(dir_.path()).filter(QStringLiteral(".bak"));
+    QCOMPARE(backups, keptAsBackup.isEmpty() ? QStringList() : QStringList{keptAsBackup});
+    if (keptAsBackup.isEmpty())
+        return;
+    const QByteArray original = keptAsBackup.startsWith(QLatin1String("PorAddr1")) ? list1 : list2;
+    QCOMPARE(readBytes(dir_.filePath(keptAsBackup)), original);
+    // Later closes of the same run save the list as usual and leave the copy of the original alone.
+    b.List1.Append(storetest::sampleEntry(1));
+    b.List2.Append(storetest::sampleEntry(2));
+    SaveLists(b);
+    QCOMPARE(readBytes(dir_.filePath(keptAsBackup)), original);
 }
 
 void TestListFiles::savedFormIsExact_data()
@@ -156,9 +185,11 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("size");
-    QTest::newRow("3 MB of short lines") << 1u << 3 * 1024 * 1024;
-    QTest::newRow("2 MB with long lines") << 2u << 2 * 1024 * 1024 + 7;
-    QTest::newRow("1 MB exactly") << 3u << 1024 * 1024;
+    QTest::addColumn<int>("longest"); // the longest of the rare long lines
+    QTest::newRow("3 MB of short lines") << 1u << 3 * 1024 * 1024 << 20000;
+    QTest::newRow("2 MB with long lines") << 2u << 2 * 1024 * 1024 + 7 << 20000;
+    QTest::newRow("1 MB exactly") << 3u << 1024 * 1024 << 20000;
+    QTest::newRow("lines over several chunks") << 4u << 9 * 1024 * 1024 << 3 * 1024 * 1024;
 }
 
 // The loader reads in chunks; whatever falls on a chunk's edge (CR of a CR LF, half a record, a long
@@ -167,12 +198,13 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks()
 {
     QFETCH(quint32, seed);
     QFETCH(int, size);
+    QFETCH(int, longest);
     QRandomGenerator random(seed);
     QByteArray text;
     text.reserve(size);
     const char *ends[] = {"\r\n", "\n", "\r", "\n\r"};
     while (text.size() < size) {
-        const int length = random.bounded(100) == 0 ? random.bounded(20000) : random.bounded(12);
+        const int length = random.bounded(100) == 0 ? random.bounded(longest) : random.bounded(12);
         for (int i = 0; i < length; ++i)
             text.append(char('a' + random.bounded(26)));
         text.append(ends[random.bounded(4)]);
@@ -237,20 +269,141 @@ void TestListFiles::folderNamedLikeListFile()
 }
 
 // The load failure itself is made real in tst_faults; here: what SaveLists does with the flags.
-void TestListFiles::listNotLoadedIsNeitherWrittenNorDeleted()
+void TestListFiles::listNotLoaded_data()
 {
+    QTest::addColumn<bool>("fileThere");
+    QTest::newRow("its file is kept") << true;
+    QTest::newRow("no file to protect: saved") << false;
+}
+
+void TestListFiles::listNotLoaded()
+{
+    QFETCH(bool, fileThere);
     clearDir();
     const QByteArray old1 = "1\r\nA\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
     const QByteArray old2 = "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
-    writeBytes(path("PorAddr1.lst"), old1);
-    writeBytes(path("PorAddr2.lst"), old2);
+    if (fileThere) {
+        writeBytes(path("PorAddr1.lst"), old1);
+        writeBytes(path("PorAddr2.lst"), old2);
+    }
     AddressBook b = book();
     b.List1.Append(storetest::sampleEntry(3)); // would be written if it counted as loaded
     b.List1Loaded = false;
     b.List2Loaded = false; // empty: would be deleted if it counted as loaded
+    QCOMPARE(ListFileKept(b, 1), fileThere);
+    QCOMPARE(ListFileKept(b, 2), fileThere);
     SaveLists(b);
-    QCOMPARE(readBytes(path("PorAddr1.lst")), old1);
-    QCOMPARE(readBytes(path("PorAddr2.lst")), old2);
+    if (fileThere) {
+        QCOMPARE(readBytes(path("PorAddr1.lst")), old1);
+        QCOMPARE(readBytes(path("PorAddr2.lst")), old2);
+    } else {
+        QCOMPARE(readBytes(path("PorAddr1.lst")), b.List1.FileContent());
+        QCOMPARE(entriesOf(dir_.path()), QStringList{"PorAddr1.lst"});
+    }
+}
+
+// Only "no such file" is no file. A name that cannot even be looked at is a load error, and the
+// close leaves it as it was; a link, a pipe or a folder under an empty list's name is not removed.
+void TestListFiles::whatIsNotAListFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("loadFails");
+    QTest::newRow("link loop") << QStringLiteral("loop") << true;
+    QTest::newRow("named pipe") << QStringLiteral("fifo") << true;
+    QTest::newRow("link to a list file") << QStringLiteral("link") << false;
+    QTest::newRow("folder") << QStringLiteral("folder") << false;
+}
+
+void TestListFiles::whatIsNotAListFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, loadFails);
+    clearDir();
+    const QString list2 = path("PorAddr2.lst");
+    const QByteArray target = "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n";
+    if (kind == QLatin1String("loop")) {
+        QVERIFY(QFile::link(list2, list2));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(list2).constData(), 0644), 0);
+    } else if (kind == QLatin1String("link")) {
+        writeBytes(path("elsewhere.lst"), target);
+        QVERIFY(QFile::link(path("elsewhere.lst"), list2));
+    } else {
+        QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("PorAddr2.lst")));
+    }
+    const QStringList before = entriesOf(dir_.path());
+    AddressBook b = book();
+    try {
+        LoadLists(b);
+        QVERIFY(!loadFails);
+    } catch (const PorError &e) {
+        QVERIFY(loadFails);
+        QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 は開けません").arg(list2));
+    }
+    QCOMPARE(b.List2Loaded, !loadFails);
+    b.List2.Clear(); // an empty list 2 at the close: its file would be deleted
+    SaveLists(b);
+    QCOMPARE(entriesOf(dir_.path()), before);
+    if (kind == QLatin1String("link"))
+        QCOMPARE(readBytes(path("elsewhere.lst")), target);
+}
+
+// A field holding a line break or a NUL would shift every later field of the file, so no list takes one.
+void TestListFiles::fieldsThatBreakLinesAreRefused_data()
+{
+    QTest::addColumn<int>("list");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("CR in a handle") << 1 << int(Field::Handle) << QByteArray("a\rb");
+    QTest::newRow("LF in a memo") << 2 << int(Field::Memo) << QByteArray("a\nb");
+    QTest::newRow("NUL in a mail address") << 2 << int(Field::Mail) << QByteArray("a\0b", 3);
+    QTest::newRow("line end in list 1's number") << 1 << int(Field::Number) << QByteArray("1\r\n");
+}
+
+void TestListFiles::fieldsThatBreakLinesAreRefused()
+{
+    QFETCH(int, list);
+    QFETCH(int, field);
+    QFETCH(QByteArray, value);
+    AddressList l(list == 1);
+    l.Append(storetest::sampleEntry(1));
+    const AddressList before = l;
+    AddressEntry e = storetest::sampleEntry(2);
+    e.field(Field(field)) = value;
+    for (const bool replace : {false, true}) {
+        try {
+            replace ? l.Replace(0, e) : l.Append(e);
+            QFAIL("a field with a line break was taken");
+        } catch (const PorError &error) {
+            QCOMPARE(error.message(), QStringLiteral("改行やNUL文字を含む項目は登録できません"));
+        }
+        QCOMPARE(l.Count(), 1);
+        QCOMPARE(l.Entry(0), before.Entry(0));
+    }
+}
+
+// Keeping the original is part of the save: when the copy cannot be made, nothing is replaced.
+void TestListFiles::backupThatCannotBeMadeStopsTheSave()
+{
+    clearDir();
+    const QByteArray damaged = "A\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + QByteArray(1, '\0') + "rest";
+    writeBytes(path("PorAddr2.lst"), damaged);
+    QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("PorAddr2.lst.bak")));
+    AddressBook b = book();
+    LoadLists(b);
+    QVERIFY(b.List2ReadInPart);
+    try {
+        SaveLists(b);
+        QFAIL("saved without keeping the original");
+    } catch (const PorError &e) {
+        QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 を作成できません").arg(path("PorAddr2.lst.bak")));
+    }
+    QCOMPARE(readBytes(path("PorAddr2.lst")), damaged);
+    // Once the way is clear the next close makes the copy, then saves.
+    QVERIFY(QDir(dir_.path()).rmdir(QStringLiteral("PorAddr2.lst.bak")));
+    SaveLists(b);
+    QCOMPARE(readBytes(path("PorAddr2.lst.bak")), damaged);
+    QCOMPARE(readBytes(path("PorAddr2.lst")), b.List2.FileContent());
 }
 
 void TestListFiles::list2KeepsNoNumber()

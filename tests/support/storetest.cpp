@@ -202,6 +202,7 @@ int childMain(QStringList args)
             writeBytes(dir + QStringLiteral("/PorAddr1.lst"), QByteArray("old1\r\n").repeated(7));
             writeBytes(dir + QStringLiteral("/PorAddr2.lst"), QByteArray("old2\r\n").repeated(6));
             writeBytes(dir + QStringLiteral("/PorAddr.ini"), QByteArray("[Position]\r\nTop=1\r\n"));
+            writeBytes(dir + QStringLiteral("/PorMem.txt"), QByteArray("old\r\n"));
         }
     }
     const QString op = args.value(0);
