@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -44,6 +45,17 @@ constexpr int designedHeight = 258;
 // How long to wait for the window manager to tell the frame before taking the window as it is.
 constexpr int frameWaitMs = 1500;
 constexpr int hintDelayMs = 500;
+// The window system takes positions and sizes of 16 bits (X11); stored values beyond are brought
+// within before any rectangle is built, so what the window has is what the close writes back.
+constexpr int coordinateLimit = 32767;
+int clampedPosition(int value)
+{
+    return qBound(-coordinateLimit - 1, value, coordinateLimit);
+}
+int clampedSize(int value)
+{
+    return qBound(0, value, coordinateLimit);
+}
 constexpr int hintShowMs = 2500;
 } // namespace
 
@@ -325,13 +337,29 @@ void TMainForm::FormCreate(const QString &programDirectory)
 bool TMainForm::FormCloseQuery()
 {
     bool saved = false;
+    closing_ = true;
     Guarded([&] {
+        // Edits to a list whose file could not be read cannot be saved without losing that file:
+        // the user decides, before anything is written, whether to close all the same.
+        for (const int list : {1, 2}) {
+            if (!ListFileKept(book_, list) || !(list == 1 ? book_.List1 : book_.List2).Changed())
+                continue;
+            const QString path = QDir::toNativeSeparators(list == 1 ? book_.List1Path : book_.List2Path);
+            const int answer = MessageDialog(
+                text("ﾌｧｲﾙ %1 "
+                     "を読み込めなかったため、このリストへの変更は保存されません。終了してもよろしいですか？")
+                    .arg(path),
+                MsgDlgType::Confirmation, MsgDlgBtn::Yes | MsgDlgBtn::No, 0);
+            if (answer != mrYes)
+                return;
+        }
         SaveLists(book_);
         // Settings that were never read are not written: they would overwrite the user's file.
         if (settingsRead_)
             SaveSettings(book_.SettingsPath, *this);
         saved = true;
     });
+    closing_ = false;
     return saved;
 }
 
@@ -578,8 +606,12 @@ QRect TMainForm::outerGeometry() const
 {
     if (!frameKnown_) {
         QRect outer = requestedOuter_;
-        if (!positionGiven_ && isVisible())
-            outer.moveTopLeft(frameGeometry().topLeft());
+        if (isVisible()) { // a coordinate not stored is where the window system put the window
+            if (!leftGiven_)
+                outer.moveLeft(frameGeometry().left());
+            if (!topGiven_)
+                outer.moveTop(frameGeometry().top());
+        }
         return outer;
     }
     if (isMinimized() && lastNormalOuter_.isValid())
@@ -601,9 +633,11 @@ void TMainForm::setOuterGeometry(const QRect &outer)
 {
     if (!frameKnown_) {
         requestedOuter_ = outer;
-        if (positionGiven_)
-            move(outer.topLeft()); // move() places the frame
-        resize(outer.size());      // corrected by the frame's size once it is known
+        // move() places the frame. With one coordinate stored the other is the window system's
+        // choice, known only once it has placed the window (settleFrame).
+        if (topGiven_ && leftGiven_)
+            move(outer.topLeft());
+        resize(outer.size()); // corrected by the frame's size once it is known
         return;
     }
     if (isMaximized() || isMinimized())
@@ -621,8 +655,13 @@ void TMainForm::settleFrame()
     frameKnown_ = true;
     const QSize frameExtra = frameGeometry().size() - geometry().size();
     resize(requestedOuter_.size() - frameExtra);
-    if (positionGiven_ && frameGeometry().topLeft() != requestedOuter_.topLeft())
-        move(requestedOuter_.topLeft());
+    if (topGiven_ || leftGiven_) {
+        const QPoint placed = frameGeometry().topLeft();
+        const QPoint wanted(leftGiven_ ? requestedOuter_.left() : placed.x(),
+                            topGiven_ ? requestedOuter_.top() : placed.y());
+        if (placed != wanted)
+            move(wanted);
+    }
     lastNormalOuter_ = QRect(frameGeometry().topLeft(), requestedOuter_.size());
 }
 
@@ -687,30 +726,30 @@ int TMainForm::Height() const
 void TMainForm::SetTop(int value)
 {
     QRect outer = outerGeometry();
-    outer.moveTop(value);
-    positionGiven_ = true;
+    outer.moveTop(clampedPosition(value));
+    topGiven_ = true;
     setOuterGeometry(outer);
 }
 
 void TMainForm::SetLeft(int value)
 {
     QRect outer = outerGeometry();
-    outer.moveLeft(value);
-    positionGiven_ = true;
+    outer.moveLeft(clampedPosition(value));
+    leftGiven_ = true;
     setOuterGeometry(outer);
 }
 
 void TMainForm::SetWidth(int value)
 {
     QRect outer = outerGeometry();
-    outer.setWidth(value);
+    outer.setWidth(clampedSize(value));
     setOuterGeometry(outer);
 }
 
 void TMainForm::SetHeight(int value)
 {
     QRect outer = outerGeometry();
-    outer.setHeight(value);
+    outer.setHeight(clampedSize(value));
     setOuterGeometry(outer);
 }
 

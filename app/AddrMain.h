@@ -47,7 +47,10 @@ public:
 
     // Command handlers.
     void FormCreate(const QString &programDirectory);
-    bool FormCloseQuery(); // saves lists then settings; false when a save failed (already reported)
+    // Saves lists then settings; false when a save failed (already reported) or the user chose to
+    // stay because a list's changes could not be saved.
+    bool FormCloseQuery();
+    bool IsClosing() const { return closing_; } // a close query is running (it may be showing a box)
     void File1Click();
     void Edit1Click();
     void Execute1Click();
@@ -112,10 +115,11 @@ private:
     AddressListModel *model1_ = nullptr;
     AddressListModel *model2_ = nullptr;
     bool settingsRead_ = false;
+    bool closing_ = false;
 
     // Until the window manager has told us the frame, the outer bounds are what was asked for.
     QRect requestedOuter_;
-    bool positionGiven_ = false;
+    bool topGiven_ = false, leftGiven_ = false; // read from the settings
     bool frameKnown_ = false;
     QRect lastNormalOuter_;
     QTimer *frameTimer_ = nullptr;

@@ -82,7 +82,10 @@ private slots:
     void oddSettingsKeepTheValueInForce();
     void firstCloseWritesDesignedSettings();
     void failedListSaveKeepsWindowOpenAndRetries();
+    void unreadableListIsNeitherWrittenNorDeleted_data();
     void unreadableListIsNeitherWrittenNorDeleted();
+    void storedBoundsAsTheWindowHasThem_data();
+    void storedBoundsAsTheWindowHasThem();
     void doubleClickModifiesTheRowUnderThePointer();
     void enterAndDeleteKeysStartNothing();
     void restingPointerShowsTheEditHint();
@@ -547,6 +550,23 @@ void TestMainForm::failedListSaveKeepsWindowOpenAndRetries()
     QVERIFY(QFile::exists(f.path("PorAddr.ini")));
 }
 
+void TestMainForm::unreadableListIsNeitherWrittenNorDeleted_data()
+{
+    QTest::addColumn<bool>("list1There");
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<QList<int>>("answers");
+    QTest::addColumn<QStringList>("asked"); // the files the close asks about, in order
+    QTest::addColumn<bool>("closes");
+    const QStringList one{"PorAddr1.lst"}, both{"PorAddr1.lst", "PorAddr2.lst"};
+    QTest::newRow("unchanged lists close silently") << true << false << QList<int>() << QStringList() << true;
+    QTest::newRow("changes, No keeps the window") << true << true << QList<int>{mrNo} << one << false;
+    QTest::newRow("changes, box closed keeps the window")
+        << true << true << QList<int>{mrCancel} << one << false;
+    QTest::newRow("changes, Yes to both closes") << true << true << QList<int>{mrYes, mrYes} << both << true;
+    QTest::newRow("list 1 had no file: saved")
+        << false << true << QList<int>{mrYes} << QStringList{"PorAddr2.lst"} << true;
+}
+
 void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
 {
     if (storetest::isRoot() && qEnvironmentVariableIsEmpty("PORADDR_AS_USER")) {
@@ -561,15 +581,22 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
         child.start(QStringLiteral("setpriv"),
                     {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                      QStringLiteral("--clear-groups"), storetest::sharedExecutable(),
-                     QStringLiteral("unreadableListIsNeitherWrittenNorDeleted")});
+                     QStringLiteral("unreadableListIsNeitherWrittenNorDeleted:") +
+                         QString::fromUtf8(QTest::currentDataTag())});
         QVERIFY(child.waitForFinished(60000));
         QVERIFY2(child.exitCode() == 0, child.readAll().constData());
         return;
     }
+    QFETCH(bool, list1There);
+    QFETCH(bool, changed);
+    QFETCH(QList<int>, answers);
+    QFETCH(QStringList, asked);
+    QFETCH(bool, closes);
     MainFormFixture f;
     const QByteArray ini = "[Position]\r\nWidth=600\r\n";
     writeBytes(f.path("PorAddr.ini"), ini);
-    writeBytes(f.path("PorAddr1.lst"), list1File);
+    if (list1There)
+        writeBytes(f.path("PorAddr1.lst"), list1File);
     writeBytes(f.path("PorAddr2.lst"), list2File);
     QVERIFY(QFile::setPermissions(f.path("PorAddr2.lst"), QFileDevice::WriteOwner));
     TMainForm &form = f.open();
@@ -580,12 +607,89 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
     QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet2);
     QCOMPARE(form.ListView1->model()->rowCount(), 0);
     QCOMPARE(form.Width(), 480);
-    // The close leaves every file as it was: neither list was read, the settings were not read.
-    QVERIFY(form.FormCloseQuery());
+    AddressEntry added;
+    added.Number = "7";
+    added.Handle = "New";
+    if (changed) {
+        form.Model(1)->Append(added);
+        form.Model(2)->Append(added);
+    }
+
+    f.messages.clear();
+    f.answers = answers;
+    QCOMPARE(form.FormCloseQuery(), closes);
+    QCOMPARE(f.messages.size(), asked.size());
+    for (int i = 0; i < asked.size(); ++i) {
+        QCOMPARE(f.messages[i].title, QString::fromUtf8("確認"));
+        QCOMPARE(f.messages[i].buttons, MsgDlgBtn::Yes | MsgDlgBtn::No);
+        QCOMPARE(f.messages[i].text,
+                 QString::fromUtf8("ﾌｧｲﾙ %1 を読み込めなかったため、このリストへの変更は保存されません。"
+                                   "終了してもよろしいですか？")
+                     .arg(f.path(asked[i].toLatin1().constData())));
+    }
+    // What could not be read stays as it was, and so do the settings, which were never read.
     QVERIFY(QFile::setPermissions(f.path("PorAddr2.lst"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     QCOMPARE(readBytes(f.path("PorAddr2.lst")), list2File);
-    QCOMPARE(readBytes(f.path("PorAddr1.lst")), list1File);
     QCOMPARE(readBytes(f.path("PorAddr.ini")), ini);
+    if (list1There)
+        QCOMPARE(readBytes(f.path("PorAddr1.lst")), list1File);
+    else
+        QCOMPARE(readBytes(f.path("PorAddr1.lst")), QByteArray("7\r\nNew\r\n\r\n\r\n\r\n\r\n\r\n"));
+}
+
+// Stored positions and sizes as the window takes them: a coordinate that is not stored stays where
+// the window system put the window, and values beyond what the window system takes are brought
+// within it, the same on screen and in what the close writes back.
+void TestMainForm::storedBoundsAsTheWindowHasThem_data()
+{
+    QTest::addColumn<QByteArray>("position");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QList<int>>("bounds"); // Top, Left, Width, Height; -1: where the system placed it
+    QTest::newRow("Top without Left") << QByteArray("Top=300\r\n") << true << QList<int>{300, -1, 480, 258};
+    QTest::newRow("Left without Top") << QByteArray("Left=40\r\n") << true << QList<int>{-1, 40, 480, 258};
+    QTest::newRow("at the 32-bit limits")
+        << QByteArray("Top=2147483647\r\nLeft=-2147483648\r\nWidth=2147483647\r\nHeight=-2147483648\r\n")
+        << false << QList<int>{32767, -32768, 32767, 0};
+    QTest::newRow("lowest top, highest height") << QByteArray("Top=-2147483648\r\nHeight=2147483647\r\n")
+                                                << false << QList<int>{-32768, -1, 480, 32767};
+}
+
+void TestMainForm::storedBoundsAsTheWindowHasThem()
+{
+    QFETCH(QByteArray, position);
+    QFETCH(bool, shown);
+    QFETCH(QList<int>, bounds);
+    QPoint placed; // where the window system puts the window when nothing is stored
+    {
+        MainFormFixture plain;
+        TMainForm &form = plain.open();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::qWait(20);
+        placed = QPoint(form.Left(), form.Top());
+    }
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr.ini"), "[Position]\r\n" + position);
+    TMainForm &form = f.open();
+    if (shown) {
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+    }
+    const int top = bounds[0] == -1 ? placed.y() : bounds[0];
+    const int left = bounds[1] == -1 ? placed.x() : bounds[1];
+    QTRY_COMPARE(form.Top(), top);
+    QCOMPARE(form.Left(), left);
+    if (shown)
+        QCOMPARE(form.frameGeometry().topLeft(), QPoint(left, top));
+    QCOMPARE(form.Width(), bounds[2]);
+    QCOMPARE(form.Height(), bounds[3]);
+    QVERIFY(form.FormCloseQuery());
+    const QByteArray written = readBytes(f.path("PorAddr.ini"));
+    const int values[] = {top, left, bounds[2], bounds[3]};
+    const char *keys[] = {"Top", "Left", "Width", "Height"};
+    for (int k = 0; k < 4; ++k)
+        QVERIFY2(written.contains(keys[k] + ("=" + QByteArray::number(values[k]) + "\r\n")),
+                 written.constData());
 }
 
 void TestMainForm::doubleClickModifiesTheRowUnderThePointer()

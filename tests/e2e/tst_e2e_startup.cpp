@@ -105,6 +105,13 @@ private slots:
                    "[Position]\r\nTop=100\r\nLeft=150\r\nWidth=520\r\nHeight=300\r\n"
                    "[List1]\r\nCol1=40\r\nCol2=120\r\nCol3=90\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\nCol7=0\r\n")
             << QStringList{"Col1=40", "Col2=120", "Col3=90", "Col4=60", "Col5=50", "Col6=50", "Col7=0"};
+        // The coordinate not stored stays where the window manager puts a new window.
+        QTest::newRow("stored Top without Left")
+            << QByteArray("[Position]\r\nTop=100\r\n")
+            << QStringList{"Col1=50", "Col2=60", "Col3=60", "Col4=60", "Col5=50", "Col6=50", "Col7=50"};
+        QTest::newRow("stored Left without Top")
+            << QByteArray("[Position]\r\nLeft=150\r\n")
+            << QStringList{"Col1=50", "Col2=60", "Col3=60", "Col4=60", "Col5=50", "Col6=50", "Col7=50"};
     }
 
     // Starting and closing without touching the window writes back what was read: the window must
@@ -132,6 +139,21 @@ private slots:
         if (stored.isEmpty()) {
             QCOMPARE(position.filter(QRegularExpression("^(Width|Height)=")),
                      (QStringList{"Width=480", "Height=258"}));
+        } else if (!stored.contains("Width")) {
+            // Where the window manager places the window when nothing is stored, seen in a folder of its own.
+            ProgramFolder plain;
+            PorAddrProcess program(*session_, plain);
+            QVERIFY(program.start());
+            QVERIFY(!program.waitForMainWindow().isEmpty());
+            QVERIFY(program.closeAndWait());
+            QStringList placed = sectionOf(plain.read(QStringLiteral("PorAddr.ini")), "Position");
+            QVERIFY2(!placed.contains(QStringLiteral("Left=0")) && !placed.contains(QStringLiteral("Top=0")),
+                     "the window manager's own placement cannot be told from none");
+            const QString given = QString::fromLatin1(stored.mid(stored.indexOf(']') + 3).trimmed());
+            placed.replaceInStrings(QRegularExpression(QLatin1Char('^') + given.section('=', 0, 0) + "=.*"),
+                                    given);
+            QCOMPARE(QSet<QString>(position.begin(), position.end()),
+                     QSet<QString>(placed.begin(), placed.end()));
         } else {
             QCOMPARE(position, (QStringList{"Top=100", "Left=150", "Width=520", "Height=300"}));
         }
