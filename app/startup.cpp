@@ -3,10 +3,12 @@
 #include "app/AddrMain.h"
 #include "app/InputForm.h"
 #include "app/apptitle.h"
+#include "app/closerequest.h"
 #include "app/errorreport.h"
 #include "app/messagedialog.h"
 #include "platform/localeinfo.h"
 #include "platform/singleinstance.h"
+#include "platform/terminationsignals.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -39,6 +41,10 @@ int RunPorAddr(int &argc, char **argv)
         break;
     }
 
+    // From here on a terminate signal waits for the event loop and closes the window as its close
+    // box would, saving the lists, instead of ending the program on the spot.
+    TerminationSignals terminationSignals;
+
     SetApplicationTitle(MainTitle());
     WatchLocaleChanges(&app);
     TMainForm MainForm;
@@ -53,6 +59,10 @@ int RunPorAddr(int &argc, char **argv)
                          if (!MainForm.FormCloseQuery())
                              manager.cancel();
                      });
+
+    OutsideCloseRequest outsideClose(MainForm);
+    QObject::connect(&terminationSignals, &TerminationSignals::requested, &outsideClose,
+                     &OutsideCloseRequest::request);
 
     MainForm.show();
     app.exec();

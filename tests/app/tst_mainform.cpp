@@ -3,6 +3,7 @@
 
 #include "mainformfixture.h"
 
+#include "app/closerequest.h"
 #include "app/listmodel.h"
 #include "app/spinedit.h"
 #include "store/cp932.h"
@@ -18,6 +19,7 @@
 #include <QProcessEnvironment>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeView>
@@ -86,6 +88,9 @@ private slots:
     void unreadableListIsNeitherWrittenNorDeleted();
     void storedBoundsAsTheWindowHasThem_data();
     void storedBoundsAsTheWindowHasThem();
+    void outsideCloseEndsModalWindowsFirst_data();
+    void outsideCloseEndsModalWindowsFirst();
+    void outsideCloseWhileClosingDoesNothingMore();
     void doubleClickModifiesTheRowUnderThePointer();
     void enterAndDeleteKeysStartNothing();
     void restingPointerShowsTheEditHint();
@@ -690,6 +695,75 @@ void TestMainForm::storedBoundsAsTheWindowHasThem()
     for (int k = 0; k < 4; ++k)
         QVERIFY2(written.contains(keys[k] + ("=" + QByteArray::number(values[k]) + "\r\n")),
                  written.constData());
+}
+
+// A terminate signal while a modal window is open: the window ends as its close box would end it,
+// the command that opened it sees that, and then the lists are saved as they stand.
+void TestMainForm::outsideCloseEndsModalWindowsFirst_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("entry dialog: cancelled") << QStringLiteral("New1");
+    QTest::newRow("delete question: no answer") << QStringLiteral("Delete1");
+    QTest::newRow("About box: closed") << QStringLiteral("About1");
+}
+
+void TestMainForm::outsideCloseEndsModalWindowsFirst()
+{
+    QFETCH(QString, command);
+    MainFormFixture f;
+    QByteArray lfOnly = list2File;
+    lfOnly.replace("\r\n", "\n"); // every save writes CR LF, so the file tells whether it was saved
+    writeBytes(f.path("PorAddr2.lst"), lfOnly);
+    TMainForm &form = f.open();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.PageControl1->setCurrentIndex(1);
+    selectRow(form.ListView2, 1);
+    SetMessageAnswerer({}); // real windows; the fixture puts its answerer's predecessor back
+    OutsideCloseRequest outside(form);
+    QString ended;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (QWidget *modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            ended = modal->windowTitle();
+            outside.request();
+        }
+    });
+    poll.start(20);
+    form.findChild<QAction *>(command)->trigger(); // returns once its modal window has ended
+    QVERIFY(!ended.isEmpty());
+    QTRY_VERIFY(!form.isVisible());
+    QCOMPARE(form.Book().List2.Count(), 3);
+    QCOMPARE(readBytes(f.path("PorAddr2.lst")), list2File);
+    QVERIFY(QFile::exists(f.path("PorAddr.ini")));
+}
+
+// The close request shows the error box of a failed save; a signal now must not start another.
+void TestMainForm::outsideCloseWhileClosingDoesNothingMore()
+{
+    MainFormFixture f;
+    TMainForm &form = f.open();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Model(1)->Append(AddressEntry{"1", "A", "", "", "", "", ""});
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("PorAddr1.lst")));
+    OutsideCloseRequest outside(form);
+    SetMessageAnswerer([&](const MessageRequest &request) {
+        f.messages.append(request);
+        outside.request();
+        return mrOk;
+    });
+    outside.request();
+    QTRY_COMPARE(f.messages.size(), 1);
+    QTest::qWait(100);
+    QCOMPARE(f.messages.size(), 1);
+    QCOMPARE(f.messages[0].kind, MessageRequest::Kind::ErrorBox);
+    QVERIFY(form.isVisible());
+    // Once that request is over, the next one tries again from the start.
+    QVERIFY(QDir(f.dir.path()).rmdir(QStringLiteral("PorAddr1.lst")));
+    outside.request();
+    QTRY_VERIFY(!form.isVisible());
+    QCOMPARE(readBytes(f.path("PorAddr1.lst")), QByteArray("1\r\nA\r\n\r\n\r\n\r\n\r\n\r\n"));
 }
 
 void TestMainForm::doubleClickModifiesTheRowUnderThePointer()

@@ -1,6 +1,7 @@
 // The real program under a window manager: one copy per user, recovery after a killed copy, the
 // settings file after repeated runs, and a close that cannot save.
 
+#include "waylandsession.h"
 #include "x11session.h"
 
 using namespace e2e;
@@ -244,8 +245,65 @@ private slots:
         QCOMPARE(sectionOf(folder.read(QStringLiteral("PorAddr.ini")), "Position"), expected);
     }
 
+    // A terminate signal (a closed terminal, kill, a shutdown, a logoff without a session manager)
+    // is a close request: the lists are saved and the program ends with 0. A list file with LF alone
+    // tells, since every save writes CR LF.
+    void terminateSignal_savesAndEnds_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<bool>("wayland");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+        QTest::newRow("SIGTERM on Wayland") << int(SIGTERM) << true;
+    }
+    void terminateSignal_savesAndEnds()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(bool, wayland);
+        ProgramFolder folder;
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        const QByteArray list2 = crlfLines({"friend", "mail", "", "", "", "memo"});
+        QByteArray lfOnly = list2;
+        lfOnly.replace("\r\n", "\n");
+        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), lfOnly));
+
+        if (wayland) {
+            WaylandSession compositor;
+            QVERIFY2(compositor.isReady(), qPrintable(compositor.error()));
+            QProcess program;
+            program.setProcessEnvironment(
+                compositor.clientEnvironment(folder.runtimeDir(), folder.homeDir()));
+            program.setStandardOutputFile(QProcess::nullDevice());
+            program.start(folder.exe(), {});
+            QVERIFY(program.waitForStarted(10000));
+            QVERIFY2(waitFor([&] { return catchesSignal(program.processId(), signalNumber); }, 15000),
+                     "the program never took the signal over");
+            QTest::qWait(500); // let the window come up on the compositor
+            QVERIFY(program.state() == QProcess::Running);
+            ::kill(pid_t(program.processId()), signalNumber);
+            QVERIFY(program.waitForFinished(20000));
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 0);
+        } else {
+            PorAddrProcess program(*session_, folder);
+            QVERIFY(program.start());
+            QVERIFY(!program.waitForMainWindow().isEmpty());
+            ::kill(pid_t(program.pid()), signalNumber);
+            QCOMPARE(program.waitForExit(), 0);
+        }
+        QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), list2);
+        QVERIFY(folder.exists(QStringLiteral("PorAddr.ini")));
+    }
+
+    void readOnlyFolderAtClose_reportsAndKeepsTheWindow_data()
+    {
+        QTest::addColumn<bool>("bySignal");
+        QTest::newRow("close box") << false;
+        QTest::newRow("SIGTERM") << true;
+    }
     void readOnlyFolderAtClose_reportsAndKeepsTheWindow()
     {
+        QFETCH(bool, bySignal);
         if (geteuid() != 0)
             QSKIP("needs root to run the program as another user and to change the folder back");
         ProgramFolder folder(RunAs::Unprivileged);
@@ -265,7 +323,10 @@ private slots:
             ~Writable() { folder.setMode(0755); }
         } restore{folder};
 
-        QVERIFY(program.requestClose());
+        if (bySignal)
+            QCOMPARE(::kill(pid_t(program.pid()), SIGTERM), 0);
+        else
+            QVERIFY(program.requestClose());
         const QString box = program.waitForOtherWindow(exactly(mainTitle()));
         QVERIFY2(!box.isEmpty(), "no error box after a close into a read-only folder");
         QVERIFY(session_->activate(box));
@@ -281,7 +342,12 @@ private slots:
                  "settings were written although the lists failed");
 
         QVERIFY(folder.setMode(0755));
-        QVERIFY(program.closeAndWait());
+        if (bySignal) {
+            QCOMPARE(::kill(pid_t(program.pid()), SIGTERM), 0);
+            QCOMPARE(program.waitForExit(), 0);
+        } else {
+            QVERIFY(program.closeAndWait());
+        }
         QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), list1);
         QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), list2);
         QVERIFY2(folder.exists(QStringLiteral("PorAddr.ini")), "the second close wrote no settings");
