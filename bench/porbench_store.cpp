@@ -3,6 +3,8 @@
 // wc -l and cp + sync on the same files.
 //
 //   porbench_store generate DIR ENTRIES   list 1 and list 2 with ENTRIES entries each
+//   porbench_store generate-long-line DIR MIB
+//                                         list 2 whose one entry has a memo of MIB mebibytes
 //   porbench_store load DIR REPEATS       best LoadLists time in seconds
 //   porbench_store read DIR REPEATS       best time to read both files whole into new memory: the
 //                                         least any loader that keeps the text in memory can take
@@ -114,6 +116,15 @@ int main(int argc, char **argv)
             book.List1.Append(realisticEntry(random, i));
             book.List2.Append(realisticEntry(random, i));
         }
+        book.List1Loaded = book.List2Loaded = true;
+        SaveLists(book);
+        return 0;
+    }
+    if (mode == QLatin1String("generate-long-line")) {
+        AddressBook book = bookIn(dir);
+        AddressEntry e = realisticEntry(*QRandomGenerator::global(), 1);
+        e.Memo = QByteArray(qsizetype(number) << 20, 'x');
+        book.List2.Append(e);
         book.List1Loaded = book.List2Loaded = true;
         SaveLists(book);
         return 0;

@@ -8,6 +8,8 @@
 #   save_N_vs_cp_sync   SaveLists time / cp + sync of both list files       (target: 5 or less)
 #   export_N_vs_cp_sync ExportMemberList time / cp + sync of PorMem.txt
 #   load_memory_1000000_vs_file  peak memory of a load above the start / file size (target: 3 or less)
+#   load_long_line_256MiB_vs_wc  LoadLists time / wc -l time on a list file whose one line holds
+#                       256 MiB                                              (target: 5 or less)
 # To add a benchmark: add its executable in bench/CMakeLists.txt and a section below that prints
 # its own lines with ratio().
 set -euo pipefail
@@ -66,6 +68,13 @@ for n in $sizes; do
   mem_cp_time=$(best_of copy_and_sync "$copies" "$dir/PorMem.txt")
   ratio "export_${n}_vs_cp_sync" "$export_time" "$mem_cp_time"
 done
+
+long=$data/long_line
+if [ ! -f "$long/PorAddr2.lst" ]; then
+  rm -rf "$long"; mkdir -p "$long"
+  "$store" generate-long-line "$long" 256
+fi
+ratio "load_long_line_256MiB_vs_wc" "$("$store" load "$long" "$repeats")" "$(best_of wc -l "$long/PorAddr2.lst")"
 
 largest=$(echo "$sizes" | tr ' ' '\n' | sort -n | tail -1)
 read -r peak file_bytes < <("$store" memory "$data/$largest")

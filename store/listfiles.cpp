@@ -52,24 +52,11 @@ FileAtPath lookAt(const QString &path)
     return S_ISDIR(info.st_mode) ? FileAtPath::None : FileAtPath::Unreachable;
 }
 
-// The end of the last complete line in data[from, have), or 0 when there is none: after an LF, or
-// after a CR that has a byte behind it (a CR at the very end may be the first half of CR LF).
-qsizetype lastLineEnd(const char *data, qsizetype from, qsizetype have)
-{
-    for (qsizetype i = have; i > from; --i) {
-        if (data[i - 1] == '\n')
-            return i;
-        if (data[i - 1] == '\r' && i < have)
-            return i;
-    }
-    return 0;
-}
-
 // Reads one list file into list a chunk at a time, so that memory holds the entries and one chunk
-// rather than the whole file besides. Lines are split by forEachLine, records of the list's line
-// count are appended; an incomplete record at the end is dropped. Every byte is searched and split
-// once, however long its line, so the time is linear in the file's size. Returns whether the
-// reading stopped early: a NUL ended the text, or the dropped record held text.
+// rather than the whole file besides. Lines end as the line splitter ends them; records of the
+// list's line count are appended; an incomplete record at the end is dropped. Each byte is looked
+// at once for a line end, however long its line, so the time is linear in the file's size.
+// Returns whether the reading stopped early: a NUL ended the text, or the dropped record held text.
 bool loadList(const QString &path, AddressList &list)
 {
     QFile file(path);
@@ -90,11 +77,10 @@ bool loadList(const QString &path, AddressList &list)
     bool stoppedAtNul = false;
     // A small file needs no full chunk; size() + 1 lets the first read already see the end.
     const qint64 readSize = qBound(qint64(1), file.size() + 1, chunkSize);
-    // buffer holds `have` bytes: what is kept of earlier rounds, then what was just read. Bytes
-    // before splitFrom are split into lines already; bytes before searched hold no line end after
-    // linesEnd, the end of the last complete line.
+    // buffer holds `have` bytes: what is kept of earlier rounds, then what was just read. The line
+    // being read starts at lineStart; [lineStart, scanFrom) is known to hold no line end.
     QByteArray buffer(readSize, Qt::Uninitialized);
-    qsizetype have = 0, splitFrom = 0, searched = 0, linesEnd = 0;
+    qsizetype have = 0, lineStart = 0, scanFrom = 0;
     bool atEnd = false;
     while (!atEnd) {
         if (buffer.size() - have < readSize) // only a line longer than a chunk grows it, doubling
@@ -112,34 +98,43 @@ bool loadList(const QString &path, AddressList &list)
             have += got;
         }
 
-        if (atEnd) {
-            linesEnd = have;
-        } else if (const qsizetype end = lastLineEnd(data, searched, have)) {
-            linesEnd = end;
+        auto takeLine = [&](qsizetype end) {
+            record[filled++] = {lineStart, end - lineStart};
+            if (filled == perRecord) {
+                for (int k = 0; k < perRecord; ++k)
+                    views[k] = QByteArrayView(data + record[k].start, record[k].size);
+                list.AppendRecord(views);
+                filled = 0;
+            }
+        };
+        const char *end = data + have;
+        while (true) {
+            const char *q = linefile::detail::findLineEnd(data + scanFrom, end);
+            if (q == end) {
+                if (atEnd && lineStart < have) { // a last line without a line end counts
+                    takeLine(have);
+                    lineStart = have;
+                }
+                scanFrom = have;
+                break;
+            }
+            if (*q == '\r' && q + 1 == end && !atEnd) { // perhaps the first half of CR LF
+                scanFrom = q - data;
+                break;
+            }
+            takeLine(q - data);
+            if (*q == '\r' && q + 1 < end && q[1] == '\n')
+                ++q;
+            lineStart = scanFrom = q + 1 - data;
         }
-        searched = qMax<qsizetype>(0, have - 1); // a CR at the end is looked at again next round
-        if (linesEnd > splitFrom) {
-            linefile::forEachLine(
-                QByteArrayView(data + splitFrom, linesEnd - splitFrom), [&](QByteArrayView line) {
-                    record[filled++] = {line.data() - data, line.size()};
-                    if (filled == perRecord) {
-                        for (int k = 0; k < perRecord; ++k)
-                            views[k] = QByteArrayView(data + record[k].start, record[k].size);
-                        list.AppendRecord(views);
-                        filled = 0;
-                    }
-                });
-            splitFrom = linesEnd;
-        }
-        // Keep the bytes of an incomplete record and of unfinished lines for the next round.
-        const qsizetype consumed = filled > 0 ? record[0].start : splitFrom;
+        // Keep the bytes of an incomplete record and of an unfinished line for the next round.
+        const qsizetype consumed = filled > 0 ? record[0].start : lineStart;
         if (consumed > 0) {
             if (have > consumed)
                 std::memmove(data, data + consumed, size_t(have - consumed));
             have -= consumed;
-            splitFrom -= consumed;
-            linesEnd -= consumed;
-            searched = qMax<qsizetype>(0, searched - consumed);
+            lineStart -= consumed;
+            scanFrom -= consumed;
             for (int k = 0; k < filled; ++k)
                 record[k].start -= consumed;
         }
