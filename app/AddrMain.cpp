@@ -442,7 +442,7 @@ void TMainForm::PrepareNew()
     InputDlg->StaticText1->setVisible(list1);
     InputDlg->SpinEdit1->setVisible(list1);
     InputDlg->SpinEdit1->SetValue(1);
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < TextFieldCount; ++i)
         InputDlg->SetEditBytes(i, QByteArray());
 }
 
@@ -458,9 +458,8 @@ void TMainForm::PrepareModify(int row)
             throw PorError(messages::notAnInteger(cp932::decode(entry.Number)));
         InputDlg->SpinEdit1->SetValue(*number);
     }
-    const Field fields[] = {Field::Handle, Field::Mail, Field::Home, Field::ICQ, Field::PostPet, Field::Memo};
-    for (int i = 0; i < 6; ++i)
-        InputDlg->SetEditBytes(i, entry.field(fields[i]));
+    for (int i = 0; i < TextFieldCount; ++i)
+        InputDlg->SetEditBytes(i, entry.field(TextFields[i]));
 }
 
 AddressEntry TMainForm::ReadDialog() const
@@ -468,9 +467,8 @@ AddressEntry TMainForm::ReadDialog() const
     AddressEntry entry;
     // The field's own leaving rule keeps the value in range; the bound holds whatever way OK was reached.
     entry.Number = IntegerText(qBound(0, InputDlg->SpinEdit1->Value(), 99));
-    const Field fields[] = {Field::Handle, Field::Mail, Field::Home, Field::ICQ, Field::PostPet, Field::Memo};
-    for (int i = 0; i < 6; ++i)
-        entry.field(fields[i]) = InputDlg->EditBytes(i);
+    for (int i = 0; i < TextFieldCount; ++i)
+        entry.field(TextFields[i]) = InputDlg->EditBytes(i);
     return entry;
 }
 

@@ -16,7 +16,7 @@ AddressListModel::AddressListModel(AddressList &list, QObject *parent)
 Field AddressListModel::fieldOfColumn(int column) const
 {
     // List 2 has no number column: its first column is the handle.
-    return Field(list_.KeepsNumber() ? column : column + 1);
+    return list_.FieldOfLine(column);
 }
 
 int AddressListModel::rowCount(const QModelIndex &parent) const
@@ -26,7 +26,7 @@ int AddressListModel::rowCount(const QModelIndex &parent) const
 
 int AddressListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : (list_.KeepsNumber() ? FieldCount : FieldCount - 1);
+    return parent.isValid() ? 0 : list_.FieldsPerRecord();
 }
 
 QVariant AddressListModel::data(const QModelIndex &index, int role) const

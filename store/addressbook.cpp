@@ -4,15 +4,11 @@
 
 #include <cstring>
 
+#if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
+#endif
 
 namespace {
-
-// List 2 does not store Number, so its packed form starts with Handle.
-int firstStoredField(bool keepsNumber)
-{
-    return keepsNumber ? 0 : 1;
-}
 
 // Blocks start small, for the few entries of a typical list, and double up to this size.
 constexpr qsizetype firstBlockBytes = 4 << 10;
@@ -69,11 +65,12 @@ bool AddressEntry::operator==(const AddressEntry &other) const
            ICQ == other.ICQ && PostPet == other.PostPet && Memo == other.Memo;
 }
 
-AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
+AddressList::Slot AddressList::store(const QByteArrayView *lines)
 {
+    const int count = FieldsPerRecord();
     qsizetype total = count - 1;
     for (int k = 0; k < count; ++k)
-        total += fields[k].size();
+        total += lines[k].size();
     if (blocks_.isEmpty() || blocks_.last().size() - lastBlockUsed_ < total) {
         const qsizetype grown =
             blocks_.isEmpty() ? firstBlockBytes : qMin(largestBlockBytes, 2 * blocks_.last().size());
@@ -89,9 +86,9 @@ AddressList::Slot AddressList::store(const QByteArrayView *fields, int count)
     for (int k = 0; k < count; ++k) {
         if (k > 0)
             *out++ = '\n';
-        if (!fields[k].isEmpty())
-            std::memcpy(out, fields[k].data(), size_t(fields[k].size()));
-        out += fields[k].size();
+        if (!lines[k].isEmpty())
+            std::memcpy(out, lines[k].data(), size_t(lines[k].size()));
+        out += lines[k].size();
     }
     lastBlockUsed_ += total;
     return slot;
@@ -103,19 +100,32 @@ QByteArrayView AddressList::packed(int i) const
     return QByteArrayView(blocks_.at(slot.block).constData() + slot.offset, slot.size);
 }
 
+void AddressList::unpack(int i, QByteArrayView *lines, int count) const
+{
+    const QByteArrayView entry = packed(i);
+    const char *p = entry.data();
+    const char *end = p + entry.size();
+    for (int k = 0; k < count; ++k) {
+        const auto *sep =
+            p < end ? static_cast<const char *>(std::memchr(p, '\n', size_t(end - p))) : nullptr;
+        const char *fieldEnd = sep ? sep : end;
+        lines[k] = QByteArrayView(p, fieldEnd - p);
+        p = sep ? sep + 1 : end;
+    }
+}
+
 namespace {
 
-// The fields an entry keeps in this list; throws when one of them cannot be written to a line file.
-void storedFields(const AddressEntry &e, bool keepsNumber, QByteArrayView *views)
+// The record's lines of an entry; throws when one of them cannot be written to a line file.
+void recordLines(const AddressEntry &e, const AddressList &list, QByteArrayView *lines)
 {
-    const int first = firstStoredField(keepsNumber);
-    for (int f = first; f < FieldCount; ++f) {
-        const QByteArray &value = e.field(Field(f));
+    for (int k = 0; k < list.FieldsPerRecord(); ++k) {
+        const QByteArray &value = e.field(list.FieldOfLine(k));
         for (const char c : value) {
             if (c == '\r' || c == '\n' || c == '\0')
                 throw PorError(messages::fieldBreaksLine());
         }
-        views[f - first] = value;
+        lines[k] = value;
     }
 }
 
@@ -123,53 +133,37 @@ void storedFields(const AddressEntry &e, bool keepsNumber, QByteArrayView *views
 
 AddressEntry AddressList::Entry(int i) const
 {
+    QByteArrayView lines[FieldCount];
+    unpack(i, lines, FieldsPerRecord());
     AddressEntry e;
-    const QByteArrayView entry = packed(i);
-    int f = firstStoredField(keepsNumber_);
-    const char *p = entry.data();
-    const char *end = p + entry.size();
-    while (true) {
-        const char *sep = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-        const char *fieldEnd = sep ? sep : end;
-        e.field(Field(f)) = QByteArray(p, fieldEnd - p);
-        if (!sep || ++f >= FieldCount)
-            break;
-        p = sep + 1;
-    }
+    for (int k = 0; k < FieldsPerRecord(); ++k)
+        e.field(FieldOfLine(k)) = lines[k].toByteArray();
     return e;
 }
 
 QByteArray AddressList::FieldOf(int i, Field f) const
 {
-    const int first = firstStoredField(keepsNumber_);
-    if (int(f) < first)
+    const int line = keepsNumber_ ? int(f) : int(f) - 1;
+    if (line < 0)
         return QByteArray();
-    const QByteArrayView entry = packed(i);
-    const char *p = entry.data();
-    const char *end = p + entry.size();
-    for (int k = first; k < int(f); ++k) {
-        const char *sep = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-        if (!sep)
-            return QByteArray();
-        p = sep + 1;
-    }
-    const char *sep = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-    return QByteArray(p, (sep ? sep : end) - p);
+    QByteArrayView lines[FieldCount];
+    unpack(i, lines, line + 1);
+    return lines[line].toByteArray();
 }
 
 void AddressList::Append(const AddressEntry &e)
 {
-    QByteArrayView views[FieldCount];
-    storedFields(e, keepsNumber_, views);
-    slots_.append(store(views, FieldCount - firstStoredField(keepsNumber_)));
+    QByteArrayView lines[FieldCount];
+    recordLines(e, *this, lines);
+    slots_.append(store(lines));
     changed_ = true;
 }
 
 void AddressList::Replace(int i, const AddressEntry &e)
 {
-    QByteArrayView views[FieldCount];
-    storedFields(e, keepsNumber_, views);
-    slots_[i] = store(views, FieldCount - firstStoredField(keepsNumber_));
+    QByteArrayView lines[FieldCount];
+    recordLines(e, *this, lines);
+    slots_[i] = store(lines);
     changed_ = true;
 }
 
@@ -202,7 +196,7 @@ void AddressList::Clear()
 
 void AddressList::AppendRecord(const QByteArrayView *lines)
 {
-    slots_.append(store(lines, keepsNumber_ ? FieldCount : FieldCount - 1));
+    slots_.append(store(lines));
 }
 
 QByteArray AddressList::FileContent() const
@@ -212,29 +206,22 @@ QByteArray AddressList::FileContent() const
 
 QByteArray AddressList::FileContent(int first, int count) const
 {
-    const int fields = keepsNumber_ ? FieldCount : FieldCount - 1;
+    const int fields = FieldsPerRecord();
     const int last = first + count;
     qsizetype total = 0;
     for (int i = first; i < last; ++i)
         total += slots_.at(i).size + fields + 1; // each '\n' becomes CR LF, and a final CR LF
     QByteArray content(total, Qt::Uninitialized);
     char *out = content.data();
+    QByteArrayView lines[FieldCount];
     for (int i = first; i < last; ++i) {
-        const QByteArrayView entry = packed(i);
-        const char *p = entry.data();
-        const char *end = p + entry.size();
-        while (true) {
-            const char *sep = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-            const char *fieldEnd = sep ? sep : end;
-            const size_t length = size_t(fieldEnd - p);
-            if (length > 0)
-                std::memcpy(out, p, length);
-            out += length;
+        unpack(i, lines, fields);
+        for (int k = 0; k < fields; ++k) {
+            if (!lines[k].isEmpty())
+                std::memcpy(out, lines[k].data(), size_t(lines[k].size()));
+            out += lines[k].size();
             *out++ = '\r';
             *out++ = '\n';
-            if (!sep)
-                break;
-            p = sep + 1;
         }
     }
     Q_ASSERT(out == content.constData() + total);

@@ -7,6 +7,10 @@
 // The seven fields of an entry, in the order of list 1's columns and list file lines.
 enum class Field { Number, Handle, Mail, Home, ICQ, PostPet, Memo };
 constexpr int FieldCount = 7;
+// The six text fields every entry has, in order; list 1 keeps Number before them, list 2 does not.
+constexpr Field TextFields[] = {Field::Handle, Field::Mail,    Field::Home,
+                                Field::ICQ,    Field::PostPet, Field::Memo};
+constexpr int TextFieldCount = int(sizeof(TextFields) / sizeof(TextFields[0]));
 
 // One friend. Every field is the exact CP932 bytes read or confirmed; the store never converts,
 // trims or checks them. A field never holds CR, LF or NUL.
@@ -31,6 +35,10 @@ public:
     explicit AddressList(bool keepsNumber) : keepsNumber_(keepsNumber) {}
 
     bool KeepsNumber() const { return keepsNumber_; }
+    // Lines of one entry in the list's file: 7 for list 1, 6 for list 2.
+    int FieldsPerRecord() const { return keepsNumber_ ? FieldCount : TextFieldCount; }
+    // The field that line k of a record holds.
+    Field FieldOfLine(int k) const { return Field(keepsNumber_ ? k : k + 1); }
     int Count() const { return int(slots_.size()); }
     AddressEntry Entry(int i) const;
     QByteArray FieldOf(int i, Field f) const; // one field without unpacking the rest
@@ -45,8 +53,8 @@ public:
     // Whether Append, Replace, Delete or Swap ever ran on this list (loading does not count).
     bool Changed() const { return changed_; }
 
-    // Appends an entry given as consecutive line views (7 for list 1, 6 for list 2) without
-    // building an AddressEntry first; used by the loader.
+    // Appends an entry given as its record's lines (FieldsPerRecord of them) without building an
+    // AddressEntry first; used by the loader.
     void AppendRecord(const QByteArrayView *lines);
 
     // The whole list in its file's written form (one line a field, each ended by CR LF), built
@@ -62,8 +70,10 @@ private:
         qsizetype size; // bytes of the packed entry; an entry may exceed 4 GiB
     };
 
-    Slot store(const QByteArrayView *fields, int count);
+    Slot store(const QByteArrayView *lines);
     QByteArrayView packed(int i) const;
+    // The one walk over a packed entry: its first `count` lines, in record order.
+    void unpack(int i, QByteArrayView *lines, int count) const;
 
     bool keepsNumber_;
     QList<Slot> slots_;

@@ -63,7 +63,7 @@ bool loadList(const QString &path, AddressList &list)
     if (!file.open(QIODevice::ReadOnly))
         throw PorError(messages::cannotOpen(path));
 
-    const int perRecord = list.KeepsNumber() ? FieldCount : FieldCount - 1;
+    const int perRecord = list.FieldsPerRecord();
     // Room for every entry the file could hold if each line were an empty CR LF line, so that the
     // index does not move while it fills (files with LF alone can hold more; the index then grows).
     list.Reserve(int(qMin<qint64>(list.Count() + file.size() / (2 * perRecord) + 1, 1 << 28)));
@@ -262,12 +262,11 @@ void SaveLists(AddressBook &book)
 QList<QByteArray> ListLines(const AddressList &list)
 {
     QList<QByteArray> lines;
-    const int first = list.KeepsNumber() ? 0 : 1;
-    lines.reserve(qsizetype(list.Count()) * (FieldCount - first));
+    lines.reserve(qsizetype(list.Count()) * list.FieldsPerRecord());
     for (int i = 0; i < list.Count(); ++i) {
         const AddressEntry e = list.Entry(i);
-        for (int f = first; f < FieldCount; ++f)
-            lines.append(e.field(Field(f)));
+        for (int k = 0; k < list.FieldsPerRecord(); ++k)
+            lines.append(e.field(list.FieldOfLine(k)));
     }
     return lines;
 }
