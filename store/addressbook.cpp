@@ -65,12 +65,8 @@ bool AddressEntry::operator==(const AddressEntry &other) const
            ICQ == other.ICQ && PostPet == other.PostPet && Memo == other.Memo;
 }
 
-AddressList::Slot AddressList::store(const QByteArrayView *lines)
+char *AddressList::room(qsizetype total, Slot &slot)
 {
-    const int count = FieldsPerRecord();
-    qsizetype total = count - 1;
-    for (int k = 0; k < count; ++k)
-        total += lines[k].size();
     if (blocks_.isEmpty() || blocks_.last().size() - lastBlockUsed_ < total) {
         const qsizetype grown =
             blocks_.isEmpty() ? firstBlockBytes : qMin(largestBlockBytes, 2 * blocks_.last().size());
@@ -80,17 +76,30 @@ AddressList::Slot AddressList::store(const QByteArrayView *lines)
         blocks_.append(std::move(block));
         lastBlockUsed_ = 0;
     }
+    slot = Slot{quint32(blocks_.size() - 1), quint32(lastBlockUsed_), total};
     // data() first parts a block still shared with a copy of this list, so the copy keeps its bytes.
     char *out = blocks_.last().data() + lastBlockUsed_;
-    const Slot slot{quint32(blocks_.size() - 1), quint32(lastBlockUsed_), total};
+    lastBlockUsed_ += total;
+    return out;
+}
+
+AddressList::Slot AddressList::store(const QByteArrayView *lines)
+{
+    const int count = FieldsPerRecord();
+    qsizetype total = 2 * (count - 1);
+    for (int k = 0; k < count; ++k)
+        total += lines[k].size();
+    Slot slot;
+    char *out = room(total, slot);
     for (int k = 0; k < count; ++k) {
-        if (k > 0)
+        if (k > 0) {
+            *out++ = '\r';
             *out++ = '\n';
+        }
         if (!lines[k].isEmpty())
             std::memcpy(out, lines[k].data(), size_t(lines[k].size()));
         out += lines[k].size();
     }
-    lastBlockUsed_ += total;
     return slot;
 }
 
@@ -105,12 +114,13 @@ void AddressList::unpack(int i, QByteArrayView *lines, int count) const
     const QByteArrayView entry = packed(i);
     const char *p = entry.data();
     const char *end = p + entry.size();
+    // Lines are joined by CR LF; a field holds neither byte, so the first CR ends it.
     for (int k = 0; k < count; ++k) {
         const auto *sep =
-            p < end ? static_cast<const char *>(std::memchr(p, '\n', size_t(end - p))) : nullptr;
+            p < end ? static_cast<const char *>(std::memchr(p, '\r', size_t(end - p))) : nullptr;
         const char *fieldEnd = sep ? sep : end;
         lines[k] = QByteArrayView(p, fieldEnd - p);
-        p = sep ? sep + 1 : end;
+        p = sep ? sep + 2 : end;
     }
 }
 
@@ -199,6 +209,15 @@ void AddressList::AppendRecord(const QByteArrayView *lines)
     slots_.append(store(lines));
 }
 
+void AddressList::AppendPackedRecord(QByteArrayView record)
+{
+    Slot slot;
+    char *out = room(record.size(), slot);
+    if (!record.isEmpty())
+        std::memcpy(out, record.data(), size_t(record.size()));
+    slots_.append(slot);
+}
+
 QByteArray AddressList::FileContent() const
 {
     return FileContent(0, Count());
@@ -206,23 +225,19 @@ QByteArray AddressList::FileContent() const
 
 QByteArray AddressList::FileContent(int first, int count) const
 {
-    const int fields = FieldsPerRecord();
     const int last = first + count;
     qsizetype total = 0;
     for (int i = first; i < last; ++i)
-        total += slots_.at(i).size + fields + 1; // each '\n' becomes CR LF, and a final CR LF
+        total += slots_.at(i).size + 2; // the packed entry is its lines already; the last one's CR LF
     QByteArray content(total, Qt::Uninitialized);
     char *out = content.data();
-    QByteArrayView lines[FieldCount];
     for (int i = first; i < last; ++i) {
-        unpack(i, lines, fields);
-        for (int k = 0; k < fields; ++k) {
-            if (!lines[k].isEmpty())
-                std::memcpy(out, lines[k].data(), size_t(lines[k].size()));
-            out += lines[k].size();
-            *out++ = '\r';
-            *out++ = '\n';
-        }
+        const QByteArrayView entry = packed(i);
+        if (!entry.isEmpty())
+            std::memcpy(out, entry.data(), size_t(entry.size()));
+        out += entry.size();
+        *out++ = '\r';
+        *out++ = '\n';
     }
     Q_ASSERT(out == content.constData() + total);
     return content;

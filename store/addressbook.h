@@ -26,7 +26,8 @@ struct AddressEntry {
 // An ordered list of entries. List 1 keeps each entry's Number; list 2 drops it.
 // Append and Replace refuse an entry whose field holds CR, LF or NUL (PorError): the list files
 // have no way to write them, and one such byte would shift every later field of the file.
-// Entries are packed (fields joined by '\n', which no field can contain) into large shared blocks
+// Entries are packed in their file's written form (lines joined by CR LF, which no field can
+// contain), so that loading and saving copy a record whole, into large shared blocks
 // and found through a small index, so that a million of them take little more memory than their
 // file and loading makes no allocation per entry. Replace and Delete leave the old bytes unused
 // in their block until the list is cleared: edits by hand are far too few for that to matter.
@@ -56,6 +57,9 @@ public:
     // Appends an entry given as its record's lines (FieldsPerRecord of them) without building an
     // AddressEntry first; used by the loader.
     void AppendRecord(const QByteArrayView *lines);
+    // The same for a record whose lines are joined by CR LF, as a list file written by this
+    // program holds them: taken as it stands, in one copy.
+    void AppendPackedRecord(QByteArrayView record);
 
     // The whole list in its file's written form (one line a field, each ended by CR LF), built
     // straight from the packed entries so that saving a large list needs no list of lines.
@@ -71,6 +75,8 @@ private:
     };
 
     Slot store(const QByteArrayView *lines);
+    // Room for `total` bytes at the end of the last block, and the slot they will have.
+    char *room(qsizetype total, Slot &slot);
     QByteArrayView packed(int i) const;
     // The one walk over a packed entry: its first `count` lines, in record order.
     void unpack(int i, QByteArrayView *lines, int count) const;

@@ -74,6 +74,7 @@ bool loadList(const QString &path, AddressList &list)
     } record[FieldCount];
     QByteArrayView views[FieldCount];
     int filled = 0;
+    bool packedForm = true; // the record's lines so far were each ended by CR LF
     bool stoppedAtNul = false;
     // A small file needs no full chunk; size() + 1 lets the first read already see the end.
     const qint64 readSize = qBound(qint64(1), file.size() + 1, chunkSize);
@@ -98,34 +99,45 @@ bool loadList(const QString &path, AddressList &list)
             have += got;
         }
 
-        auto takeLine = [&](qsizetype end) {
-            record[filled++] = {lineStart, end - lineStart};
-            if (filled == perRecord) {
-                for (int k = 0; k < perRecord; ++k)
-                    views[k] = QByteArrayView(data + record[k].start, record[k].size);
-                list.AppendRecord(views);
-                filled = 0;
-            }
-        };
+        // Each line found goes into the record being filled; a full record is appended whole, in
+        // one copy when its lines were joined by CR LF (the list's packed form).
         const char *end = data + have;
         while (true) {
             const char *q = linefile::detail::findLineEnd(data + scanFrom, end);
+            bool crLf = false;
             if (q == end) {
-                if (atEnd && lineStart < have) { // a last line without a line end counts
-                    takeLine(have);
-                    lineStart = have;
+                if (!atEnd || lineStart == have) {
+                    scanFrom = have;
+                    break;
                 }
-                scanFrom = have;
-                break;
-            }
-            if (*q == '\r' && q + 1 == end && !atEnd) { // perhaps the first half of CR LF
+                // a last line without a line end counts
+            } else if (*q == '\r' && q + 1 == end && !atEnd) { // perhaps the first half of CR LF
                 scanFrom = q - data;
                 break;
+            } else {
+                crLf = *q == '\r' && q + 1 < end && q[1] == '\n';
             }
-            takeLine(q - data);
-            if (*q == '\r' && q + 1 < end && q[1] == '\n')
-                ++q;
-            lineStart = scanFrom = q + 1 - data;
+            record[filled] = {lineStart, (q - data) - lineStart};
+            if (++filled < perRecord) {
+                packedForm = packedForm && crLf;
+            } else {
+                const Span &lastLine = record[perRecord - 1];
+                if (packedForm) {
+                    list.AppendPackedRecord(QByteArrayView(data + record[0].start,
+                                                           lastLine.start + lastLine.size - record[0].start));
+                } else {
+                    for (int k = 0; k < perRecord; ++k)
+                        views[k] = QByteArrayView(data + record[k].start, record[k].size);
+                    list.AppendRecord(views);
+                }
+                filled = 0;
+                packedForm = true;
+            }
+            if (q == end) {
+                lineStart = scanFrom = have;
+                break;
+            }
+            lineStart = scanFrom = (q - data) + (crLf ? 2 : 1);
         }
         // Keep the bytes of an incomplete record and of an unfinished line for the next round.
         const qsizetype consumed = filled > 0 ? record[0].start : lineStart;
