@@ -23,6 +23,21 @@ QString decode(const QByteArray &bytes)
     return text;
 }
 
+std::optional<QString> decodeValid(QByteArrayView bytes)
+{
+    // Opening the converter costs more than decoding a field, so one decoder serves every call until
+    // it has seen an error, which it does not forget (resetState keeps the flag).
+    thread_local std::optional<QStringDecoder> decoder;
+    if (!decoder)
+        decoder.emplace(codecName, QStringConverter::Flag::Stateless);
+    QString text = decoder->decode(bytes);
+    if (decoder->hasError()) {
+        decoder.reset();
+        return std::nullopt;
+    }
+    return text;
+}
+
 QString mapLookalikes(QString text)
 {
     static const struct {
