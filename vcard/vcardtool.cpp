@@ -229,11 +229,15 @@ int runExport(const Options &o, const QString &dir, QIODevice &out, QIODevice &e
         print(err, tr("標準出力に書き込めません", "cannot write to standard output"));
         return vcardexit::FileError;
     }
-    QString summary = tr("%1 人を書き出しました", "Exported %1 people").arg(counts.people);
+    QString summary =
+        tr("%1 人を書き出しました", counts.people == 1 ? "Exported %1 person" : "Exported %1 people")
+            .arg(counts.people);
     if (counts.rawFields > 0)
-        summary += tr("（CP932 でないバイトを含む欄 %1 個は X-PORADDR-RAW に残しました）",
-                      "; %1 fields hold bytes that are not CP932, kept in X-PORADDR-RAW")
-                       .arg(counts.rawFields);
+        summary +=
+            tr("（CP932 でないバイトを含む欄 %1 個は X-PORADDR-RAW に残しました）",
+               counts.rawFields == 1 ? "; %1 field holds bytes that are not CP932, kept in X-PORADDR-RAW"
+                                     : "; %1 fields hold bytes that are not CP932, kept in X-PORADDR-RAW")
+                .arg(counts.rawFields);
     print(err, summary);
     return vcardexit::Ok;
 }
@@ -293,7 +297,8 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
         tr.japanese ? (toList1 ? QStringLiteral("ぽるておともだち") : QStringLiteral("おともだち"))
                     : QString::number(toList1 ? 1 : 2);
     print(err, tr("%1 人を「%3」に取り込みました。取り込めなかったカード: %2 枚",
-                  "Imported %1 people into list %3; %2 cards refused")
+                  imported == 1 ? "Imported %1 person into list %3; %2 cards refused"
+                                : "Imported %1 people into list %3; %2 cards refused")
                    .arg(imported)
                    .arg(refused)
                    .arg(listName));
