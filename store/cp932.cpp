@@ -63,11 +63,16 @@ QString mapLookalikes(QString text)
 
 std::optional<QByteArray> encode(const QString &text)
 {
-    QStringEncoder encoder(codecName, QStringConverter::Flag::Stateless);
-    QByteArray bytes = encoder.encode(mapLookalikes(text));
+    // One encoder for every call until it has seen an error, as for decodeValid.
+    thread_local std::optional<QStringEncoder> encoder;
+    if (!encoder)
+        encoder.emplace(codecName, QStringConverter::Flag::Stateless);
+    QByteArray bytes = encoder->encode(mapLookalikes(text));
     // An unencodable character comes out as 0xFC 0xFC with only the error flag to tell.
-    if (encoder.hasError())
+    if (encoder->hasError()) {
+        encoder.reset();
         return std::nullopt;
+    }
     return bytes;
 }
 

@@ -211,6 +211,14 @@ QByteArray Property::parameter(QByteArrayView parameterName) const
 
 ParseResult parse(QByteArrayView data)
 {
+    QList<Card> cards;
+    ParseResult result = parse(data, [&](const Card &card) { cards.append(card); });
+    result.cards = std::move(cards);
+    return result;
+}
+
+ParseResult parse(QByteArrayView data, const std::function<void(const Card &)> &onCard)
+{
     ParseResult result;
     if (data.startsWith("\xEF\xBB\xBF"))
         data = data.sliced(3);
@@ -265,14 +273,14 @@ ParseResult parse(QByteArrayView data)
                 return fail(ParseProblem::NotAVCard, lineNumber);
             if (upperName == "BEGIN") {
                 if (depth++ == 0) {
-                    card = Card();
+                    card.properties.clear(); // keeps its room for the next card
                     card.line = lineNumber;
                 }
             } else {
                 if (depth == 0)
                     return fail(ParseProblem::EndWithoutBegin, lineNumber);
                 if (--depth == 0)
-                    result.cards.append(std::move(card));
+                    onCard(card);
             }
             continue;
         }

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // Reads vCard 2.1, 3.0 and 4.0 files: unfolds lines, joins quoted-printable soft line breaks,
 // decodes quoted-printable and base64 values and the CHARSET parameter (UTF-8 when none).
 namespace vcard {
@@ -52,8 +54,12 @@ struct ParseResult {
     QByteArray problemDetail; // the version, encoding or charset named, where there is one
 };
 
-// Reads a whole file. Stops at the first problem: cards before it are in the result, but a caller
-// should take nothing from a file with a problem.
+// Reads a whole file, handing each card to onCard as soon as it ends (result.cards stays empty).
+// Stops at the first problem; the cards before it have been handed over, but a caller should take
+// nothing from a file with a problem.
+ParseResult parse(QByteArrayView data, const std::function<void(const Card &)> &onCard);
+
+// The same, with the cards collected in result.cards.
 ParseResult parse(QByteArrayView data);
 
 } // namespace vcard

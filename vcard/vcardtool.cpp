@@ -218,6 +218,7 @@ int runExport(const Options &o, const QString &dir, QIODevice &out, QIODevice &e
     SetListPaths(book, dir);
     LoadLists(book);
     QByteArray content;
+    content.reserve((qsizetype(book.List1.Count()) + book.List2.Count()) * 320); // a card is some 250 bytes
     vcard::ExportCounts counts;
     if (o.list != 2)
         vcard::appendCards(content, book.List1, counts);
@@ -253,7 +254,34 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
                   .arg(QDir::toNativeSeparators(dir)));
         return vcardexit::ProgramRunning;
     }
-    const vcard::ParseResult parsed = vcard::parse(linefile::readFile(file));
+    const QByteArray content = linefile::readFile(file);
+    const bool toList1 = o.list == 1;
+    AddressBook book;
+    SetListPaths(book, dir);
+    LoadLists(book);
+    AddressList &list = toList1 ? book.List1 : book.List2;
+    int imported = 0;
+    QStringList refusals; // said only when the whole file could be read
+    // Cards are taken as they are read: the list in memory is written only once the file has
+    // been read to its end without a problem.
+    const vcard::ParseResult parsed = vcard::parse(content, [&](const vcard::Card &card) {
+        const vcard::ImportedCard c = vcard::entryFromCard(card, toList1);
+        if (c.refusal == vcard::Refusal::None) {
+            list.Append(c.entry);
+            ++imported;
+            return;
+        }
+        const QString name = c.name.isEmpty() ? tr("（名前なし）", "(no name)") : c.name;
+        const QString why =
+            c.refusal == vcard::Refusal::NotCp932
+                ? tr("%1 に CP932 で表せない文字があります", "its %1 holds characters CP932 does not have")
+                : tr("%1 が 4095 バイトを超えます", "its %1 is longer than 4095 bytes");
+        refusals.append(QStringLiteral("%1:%2: %3")
+                            .arg(file)
+                            .arg(card.line)
+                            .arg(tr("「%1」は取り込みません: %2", "\"%1\" not imported: %2")
+                                     .arg(name, why.arg(fieldLabel(c.field, tr)))));
+    });
     if (parsed.problem != vcard::ParseProblem::None) {
         print(err,
               QStringLiteral("%1:%2: %3%4")
@@ -262,32 +290,9 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
                   .arg(problemText(parsed, tr), tr("。何も取り込んでいません", "; nothing was imported")));
         return vcardexit::Malformed;
     }
-
-    const bool toList1 = o.list == 1;
-    AddressBook book;
-    SetListPaths(book, dir);
-    LoadLists(book);
-    AddressList &list = toList1 ? book.List1 : book.List2;
-    int imported = 0, refused = 0;
-    for (const vcard::Card &card : parsed.cards) {
-        const vcard::ImportedCard c = vcard::entryFromCard(card, toList1);
-        if (c.refusal == vcard::Refusal::None) {
-            list.Append(c.entry);
-            ++imported;
-            continue;
-        }
-        ++refused;
-        const QString name = c.name.isEmpty() ? tr("（名前なし）", "(no name)") : c.name;
-        const QString why =
-            c.refusal == vcard::Refusal::NotCp932
-                ? tr("%1 に CP932 で表せない文字があります", "its %1 holds characters CP932 does not have")
-                : tr("%1 が 4095 バイトを超えます", "its %1 is longer than 4095 bytes");
-        print(err, QStringLiteral("%1:%2: %3")
-                       .arg(file)
-                       .arg(card.line)
-                       .arg(tr("「%1」は取り込みません: %2", "\"%1\" not imported: %2")
-                                .arg(name, why.arg(fieldLabel(c.field, tr)))));
-    }
+    const qsizetype refused = refusals.size();
+    for (const QString &refusal : refusals)
+        print(err, refusal);
     if (imported > 0) {
         // Only the list that took the people is written; the other stays exactly as it is.
         (toList1 ? book.List2Loaded : book.List1Loaded) = false;
