@@ -54,6 +54,7 @@ private slots:
 
 private:
     QTemporaryDir runtime_;
+    QTemporaryDir blocked_; // a folder whose list 2 cannot be written: a folder has its name
 };
 
 void TestVcardTool::initTestCase()
@@ -62,6 +63,8 @@ void TestVcardTool::initTestCase()
     // A private runtime folder, so that the program's lock the tests take is theirs alone.
     QVERIFY(QFile::setPermissions(runtime_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
+    QVERIFY(QDir(blocked_.path()).mkdir(QStringLiteral("PorAddr2.lst")));
+    writeBytes(blocked_.filePath(QStringLiteral("in.vcf")), "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n");
 }
 
 void TestVcardTool::roundTripGivesTheSameListFile_data()
@@ -276,6 +279,9 @@ void TestVcardTool::commandLine_data()
     QTest::newRow("no such vCard file")
         << QStringList{QStringLiteral("import"), QStringLiteral("/nonexistent.vcf"), QDir::tempPath()}
         << QStringList{} << 3 << QByteArray("/nonexistent.vcf");
+    QTest::newRow("list file that cannot be written")
+        << QStringList{QStringLiteral("import"), blocked_.filePath(QStringLiteral("in.vcf")), blocked_.path()}
+        << QStringList{} << 3 << QByteArray("/PorAddr2.lst を作成できません");
     QTest::newRow("Japanese messages in a Japanese locale")
         << QStringList{QStringLiteral("export"), QDir::tempPath() + QStringLiteral("/nonexistent-folder")}
         << QStringList{QStringLiteral("LC_ALL=ja_JP.UTF-8")} << 3 << QByteArray("フォルダがありません");
