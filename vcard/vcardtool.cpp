@@ -8,6 +8,7 @@
 #include "vcard/vcardreader.h"
 
 #include <QDir>
+#include <QFileDevice>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -82,6 +83,13 @@ const char helpText[] =
 void print(QIODevice &device, const QString &line)
 {
     device.write((line + QLatin1Char('\n')).toUtf8());
+}
+
+// Standard output is buffered: a full disk shows only when the buffer goes out.
+bool flushed(QIODevice &device)
+{
+    auto *file = qobject_cast<QFileDevice *>(&device);
+    return !file || file->flush();
 }
 
 struct Options {
@@ -226,7 +234,7 @@ int runExport(const Options &o, const QString &dir, QIODevice &out, QIODevice &e
         vcard::appendCards(content, book.List2, counts);
     if (!o.output.isEmpty()) {
         linefile::writeFileAtomically(o.output, content, messages::cannotCreate(o.output));
-    } else if (out.write(content) != content.size()) {
+    } else if (out.write(content) != content.size() || !flushed(out)) {
         print(err, tr("標準出力に書き込めません", "cannot write to standard output"));
         return vcardexit::FileError;
     }

@@ -54,7 +54,7 @@ private slots:
 
 private:
     QTemporaryDir runtime_;
-    QTemporaryDir blocked_; // a folder whose list 2 cannot be written: a folder has its name
+    QTemporaryDir blocked_; // list 1 holds one entry; list 2 cannot be written: a folder has its name
 };
 
 void TestVcardTool::initTestCase()
@@ -64,6 +64,7 @@ void TestVcardTool::initTestCase()
     QVERIFY(QFile::setPermissions(runtime_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
     QVERIFY(QDir(blocked_.path()).mkdir(QStringLiteral("PorAddr2.lst")));
+    writeBytes(blocked_.filePath(QStringLiteral("PorAddr1.lst")), listFile({"1", "a", "", "", "", "", ""}));
     writeBytes(blocked_.filePath(QStringLiteral("in.vcf")), "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n");
 }
 
@@ -282,6 +283,9 @@ void TestVcardTool::commandLine_data()
     QTest::newRow("list file that cannot be written")
         << QStringList{QStringLiteral("import"), blocked_.filePath(QStringLiteral("in.vcf")), blocked_.path()}
         << QStringList{} << 3 << QByteArray("/PorAddr2.lst を作成できません");
+    QTest::newRow("standard output on a full disk") << QStringList{QStringLiteral("export"), blocked_.path()}
+                                                    << QStringList{QStringLiteral("STDOUT=/dev/full")} << 3
+                                                    << QByteArray("cannot write to standard output");
     QTest::newRow("Japanese messages in a Japanese locale")
         << QStringList{QStringLiteral("export"), QDir::tempPath() + QStringLiteral("/nonexistent-folder")}
         << QStringList{QStringLiteral("LC_ALL=ja_JP.UTF-8")} << 3 << QByteArray("フォルダがありません");
@@ -293,7 +297,10 @@ void TestVcardTool::commandLine()
     QFETCH(QStringList, environment);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, said);
-    const ToolRun run = runTool(args, environment);
+    // "STDOUT=file" sends the tool's standard output there.
+    const QString stdoutFile =
+        environment.filter(QRegularExpression(QStringLiteral("^STDOUT="))).value(0).mid(7);
+    const ToolRun run = runTool(args, environment, stdoutFile);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2((run.out + run.err).contains(said), (run.out + run.err).constData());
     if (exitCode == 0)

@@ -19,9 +19,12 @@ inline QString toolPath()
     return qEnvironmentVariable("PORADDR_BINARY_DIR") + QStringLiteral("/poraddr-vcard");
 }
 
-inline ToolRun runTool(const QStringList &args, const QStringList &environment = {})
+inline ToolRun runTool(const QStringList &args, const QStringList &environment = {},
+                       const QString &standardOutputFile = {})
 {
     QProcess process;
+    if (!standardOutputFile.isEmpty())
+        process.setStandardOutputFile(standardOutputFile);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
