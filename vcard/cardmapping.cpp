@@ -226,22 +226,23 @@ ImportedCard entryFromCard(const Card &card, bool forList1)
             if (!impp && p.value.startsWith(QLatin1String("icq:"), Qt::CaseInsensitive))
                 impp = &p;
         } else if (p.name == "X-PORADDR-RAW") {
+            // Bytes a list file cannot hold are not taken, whatever the card says.
+            if (p.bytes.isEmpty() || p.bytes.size() > maxFieldBytes || p.bytes.contains('\r') ||
+                p.bytes.contains('\n') || p.bytes.contains('\0'))
+                continue;
             const QByteArray name = p.parameter("X-FIELD");
-            for (int f = 0; f < FieldCount; ++f) {
-                // Bytes a list file cannot hold are not taken, whatever the card says.
-                const bool storable = !p.bytes.isEmpty() && p.bytes.size() <= maxFieldBytes &&
-                                      !p.bytes.contains('\r') && !p.bytes.contains('\n') &&
-                                      !p.bytes.contains('\0');
-                if (storable && !raw[f] && name.compare(fieldNames[f], Qt::CaseInsensitive) == 0)
+            for (int f = 0; f < FieldCount; ++f)
+                if (!raw[f] && name.compare(fieldNames[f], Qt::CaseInsensitive) == 0)
                     raw[f] = p.bytes;
-            }
         }
     }
     text[int(Field::Mail)] = textOf(mail);
     text[int(Field::PostPet)] = textOf(postPet);
     text[int(Field::Home)] = textOf(first(card, "URL"));
-    text[int(Field::ICQ)] =
-        icq ? textOf(icq) : cleaned(unescapeText(QStringView(impp ? impp->value : QString()).mid(4)));
+    if (icq)
+        text[int(Field::ICQ)] = textOf(icq);
+    else if (impp)
+        text[int(Field::ICQ)] = cleaned(unescapeText(QStringView(impp->value).sliced(4))); // after "icq:"
     text[int(Field::Memo)] = textOf(first(card, "NOTE"));
     if (forList1) {
         const Property *number = first(card, "X-PORADDR-NUMBER");
