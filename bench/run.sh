@@ -12,6 +12,8 @@
 #   load_memory_1000000_vs_file  peak memory of a load above the start / file size (target: 3 or less)
 #   load_long_line_256MiB_vs_wc  LoadLists time / wc -l time on a list file whose one line holds
 #                       256 MiB                                              (target: 5 or less)
+#   vcard_export_100000_seconds  poraddr-vcard export of a list of 100,000 entries, in seconds (target: under 1)
+#   vcard_import_100000_seconds  poraddr-vcard import of those 100,000 cards into an empty list (target: under 1)
 # To add a benchmark: add its executable in bench/CMakeLists.txt and a section below that prints
 # its own lines with ratio().
 set -euo pipefail
@@ -98,3 +100,24 @@ for n in 100000 1000000; do
   startup_cases+=("$dir/PorAddr1.lst:$n")
 done
 "$build/bench/startup_bench" "$build/PorAddr" "${startup_cases[@]}" --repeats "${STARTUP_REPEATS:-7}"
+
+# ---- vCard export and import (vcard/): the real poraddr-vcard, whole runs, on list 1 of the
+# 100,000-entry files above; the import goes into an empty folder each time.
+cmake --build "$build" -j "$(nproc)" --target poraddr-vcard >/dev/null
+vcard_tool="$build/poraddr-vcard"
+dir=$data/100000
+if [ ! -f "$dir/PorAddr1.lst" ]; then
+  rm -rf "$dir"; mkdir -p "$dir"
+  "$store" generate "$dir" 100000
+fi
+vcard_dir=$data/vcard; rm -rf "$vcard_dir"; mkdir -p "$vcard_dir/into"
+vcard_export() { "$vcard_tool" export --list 1 "$dir" -o "$vcard_dir/friends.vcf" 2>/dev/null; }
+vcard_import() {
+  rm -f "$vcard_dir/into/PorAddr1.lst"
+  "$vcard_tool" import "$vcard_dir/friends.vcf" --list 1 "$vcard_dir/into" 2>/dev/null
+}
+export_seconds=$(best_of vcard_export)
+import_seconds=$(best_of vcard_import)
+cmp -s "$dir/PorAddr1.lst" "$vcard_dir/into/PorAddr1.lst" || { echo "vcard round trip changed list 1" >&2; exit 1; }
+awk -v t="$export_seconds" 'BEGIN { printf "vcard_export_100000_seconds %.2f\n", t }'
+awk -v t="$import_seconds" 'BEGIN { printf "vcard_import_100000_seconds %.2f\n", t }'

@@ -23,6 +23,21 @@ QString decode(const QByteArray &bytes)
     return text;
 }
 
+std::optional<QString> decodeValid(QByteArrayView bytes)
+{
+    // Opening the converter costs more than decoding a field, so one decoder serves every call until
+    // it has seen an error, which it does not forget (resetState keeps the flag).
+    thread_local std::optional<QStringDecoder> decoder;
+    if (!decoder)
+        decoder.emplace(codecName, QStringConverter::Flag::Stateless);
+    QString text = decoder->decode(bytes);
+    if (decoder->hasError()) {
+        decoder.reset();
+        return std::nullopt;
+    }
+    return text;
+}
+
 QString mapLookalikes(QString text)
 {
     static const struct {
@@ -48,11 +63,16 @@ QString mapLookalikes(QString text)
 
 std::optional<QByteArray> encode(const QString &text)
 {
-    QStringEncoder encoder(codecName, QStringConverter::Flag::Stateless);
-    QByteArray bytes = encoder.encode(mapLookalikes(text));
+    // One encoder for every call until it has seen an error, as for decodeValid.
+    thread_local std::optional<QStringEncoder> encoder;
+    if (!encoder)
+        encoder.emplace(codecName, QStringConverter::Flag::Stateless);
+    QByteArray bytes = encoder->encode(mapLookalikes(text));
     // An unencodable character comes out as 0xFC 0xFC with only the error flag to tell.
-    if (encoder.hasError())
+    if (encoder->hasError()) {
+        encoder.reset();
         return std::nullopt;
+    }
     return bytes;
 }
 

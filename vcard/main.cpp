@@ -1,0 +1,32 @@
+#include "platform/singleinstance.h"
+#include "vcard/vcardtool.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+// The tool says what it has to say itself; Qt's own notes (a missing runtime folder, say) would
+// break the promise of one summary line.
+void dropQtNotes(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qInstallMessageHandler(dropQtNotes);
+    QCoreApplication app(argc, argv);
+    QFile out, err;
+    out.open(stdout, QIODevice::WriteOnly);
+    err.open(stderr, QIODevice::WriteOnly);
+    // Installed beside PorAddr: its folder is the one the lists are in, and the running copy's lock
+    // is found where PorAddr itself keeps it.
+    return RunVcardTool(app.arguments().mid(1), QCoreApplication::applicationDirPath(),
+                        SingleInstance(QStringLiteral("PorAddr")).lockPath(), out, err);
+}
