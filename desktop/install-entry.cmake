@@ -1,0 +1,20 @@
+# Runs at install time, when the prefix is known: the `poraddr` command and the menu entry.
+# Set before it: PORADDR_APP_ID, PORADDR_WM_CLASS, PORADDR_PROGRAM_DIR, ENTRY_TEMPLATE, ENTRY_OUTPUT.
+
+# The command: a relative link, so the tree can be moved or staged with DESTDIR. The program
+# follows the link back to its real file and keeps its data in that folder.
+set(bin "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin")
+file(RELATIVE_PATH target "${CMAKE_INSTALL_PREFIX}/bin" "${CMAKE_INSTALL_PREFIX}/${PORADDR_PROGRAM_DIR}/PorAddr")
+file(MAKE_DIRECTORY "${bin}")
+message(STATUS "Installing: ${bin}/poraddr -> ${target}")
+file(CREATE_LINK "${target}" "${bin}/poraddr" SYMBOLIC)
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${bin}/poraddr")
+
+# The menu entry starts the command by its full path (a new ~/.local/bin is not on the session's
+# PATH before the next login). Quoted as the entry format wants: inside the quotes " ` $ \ take a
+# backslash, and every backslash of the value is doubled once more by the file's own escaping.
+set(exec "${CMAKE_INSTALL_PREFIX}/bin/poraddr")
+string(REGEX REPLACE "([\"`$\\\\])" "\\\\\\1" exec "${exec}")
+string(REPLACE "\\" "\\\\" exec "${exec}")
+set(PORADDR_EXEC "\"${exec}\"")
+configure_file("${ENTRY_TEMPLATE}" "${ENTRY_OUTPUT}" @ONLY)
