@@ -23,9 +23,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFI
 cmake --build "$build" --target PorAddr
 cmake --install "$build" --prefix "$prefix"
 
-# Menus and icon themes pick new entries up by themselves on most desktops; these refresh the
-# caches where the tools are present.
-command -v update-desktop-database >/dev/null && update-desktop-database -q "$prefix/share/applications" || true
+# Menus and icon themes pick new entries up by themselves; an icon cache, where the prefix keeps
+# one, is refreshed.
 command -v gtk-update-icon-cache >/dev/null && [ -f "$prefix/share/icons/hicolor/index.theme" ] &&
   gtk-update-icon-cache -q -t "$prefix/share/icons/hicolor" || true
 
