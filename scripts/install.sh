@@ -13,6 +13,10 @@ prefix=${PREFIX:-$HOME/.local}
 build=build-install
 
 if [ "${1:-}" = "--uninstall" ]; then
+  if [ ! -f "$build/install_manifest.txt" ]; then
+    echo "Nothing to remove: this checkout has not installed the program (no $build/install_manifest.txt)." >&2
+    exit 1
+  fi
   cmake --build "$build" --target uninstall
   exit 0
 fi
