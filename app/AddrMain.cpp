@@ -90,6 +90,11 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
     ListView2 = buildListView(model2_, TabSheet2);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView2->setObjectName(QStringLiteral("ListView2"));
+    // Screen readers name each page and its list by the tab's caption.
+    for (int page = 0; page < 2; ++page) {
+        PageControl1->widget(page)->setAccessibleName(PageControl1->tabText(page));
+        (page == 0 ? ListView1 : ListView2)->setAccessibleName(PageControl1->tabText(page));
+    }
     layout->addWidget(PageControl1, 1);
     // Turning the page with the keyboard in a list carries the keyboard on to the list shown.
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
@@ -228,6 +233,10 @@ void TMainForm::buildToolBar()
     Home3 = addButton("ホーム", "Home3", &TMainForm::Home1Click);
     addSeparator("ToolButton5");
     PorTop3 = addButton("ぽるてトップ", "PorTop3", &TMainForm::PorTop1Click);
+    ToolBar1->setAccessibleName(text("ツールバー"));
+    // The toolkit's own button for buttons that do not fit; named for screen readers.
+    if (auto *more = ToolBar1->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(text("その他のボタン"));
 }
 
 QTreeView *TMainForm::buildListView(AddressListModel *model, QWidget *page)

@@ -149,6 +149,14 @@ TInputDlg::TInputDlg(QWidget *parent)
     });
     connect(Button2, &QPushButton::clicked, this, [this] { done(2); });
 
+    // Screen readers name each field by its label, without the colon and with "ＩＣＱ" read as "ICQ".
+    StaticText1->setBuddy(SpinEdit1);
+    SpinEdit1->setAccessibleName(StaticText1->text());
+    for (int i = 0; i < 6; ++i) {
+        editLabel(i)->setBuddy(edit(i));
+        edit(i)->setAccessibleName(fieldName(i).normalized(QString::NormalizationForm_KC));
+    }
+
     QWidget *order[] = {SpinEdit1, Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Button1, Button2};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);

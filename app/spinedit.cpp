@@ -2,6 +2,9 @@
 
 #include "store/integertext.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
@@ -18,7 +21,56 @@
 namespace {
 const int firstRepeatMs = 400;
 const int repeatMs = 100;
+
+// Screen readers meet the field as a spin box whose value is the one the dialog reads back; its
+// typing area and arrow buttons are its children.
+class AccessibleSpinEdit : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit AccessibleSpinEdit(TSpinEdit *field) : QAccessibleWidget(field, QAccessible::SpinBox) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Value)
+            return field()->text();
+        return QAccessibleWidget::text(kind);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.editable = true;
+        return state;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QVariant currentValue() const override { return field()->Value(); }
+    void setCurrentValue(const QVariant &value) override { field()->SetValue(value.toInt()); }
+    QVariant maximumValue() const override { return field()->MaxValue; }
+    QVariant minimumValue() const override { return field()->MinValue; }
+    QVariant minimumStepSize() const override { return field()->Increment; }
+
+private:
+    TSpinEdit *field() const { return static_cast<TSpinEdit *>(widget()); }
+};
+
+QAccessibleInterface *accessibleSpinEdit(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TSpinEdit") && object && object->isWidgetType())
+        return new AccessibleSpinEdit(static_cast<TSpinEdit *>(object));
+    return nullptr;
+}
+
+void installAccessibleSpinEdit()
+{
+    QAccessible::installFactory(accessibleSpinEdit);
+}
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installAccessibleSpinEdit)
 
 TSpinEdit::TSpinEdit(QWidget *parent) : QWidget(parent)
 {
@@ -47,6 +99,14 @@ TSpinEdit::TSpinEdit(QWidget *parent) : QWidget(parent)
     };
     up_ = makeButton(Qt::UpArrow, QStringLiteral("UpButton"), +1);
     down_ = makeButton(Qt::DownArrow, QStringLiteral("DownButton"), -1);
+    up_->setAccessibleName(QStringLiteral("増やす"));
+    down_->setAccessibleName(QStringLiteral("減らす"));
+    connect(edit_, &QLineEdit::textChanged, this, [this] {
+        if (QAccessible::isActive()) {
+            QAccessibleValueChangeEvent changed(this, Value());
+            QAccessible::updateAccessibility(&changed);
+        }
+    });
 
     repeat_ = new QTimer(this);
     repeat_->setTimerType(Qt::PreciseTimer);
@@ -70,6 +130,12 @@ void TSpinEdit::SetValue(int value)
             value = MaxValue;
     }
     edit_->setText(QString::number(value));
+}
+
+void TSpinEdit::setAccessibleName(const QString &name)
+{
+    QWidget::setAccessibleName(name);
+    edit_->setAccessibleName(name);
 }
 
 QString TSpinEdit::text() const

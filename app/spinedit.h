@@ -8,7 +8,8 @@ class QTimer;
 
 // A numeric field that keeps any text: its value is read from the text each time (an integer text
 // reads as itself, unclamped; anything else reads as MinValue), setting clamps and writes plain
-// decimal. Up/Down keys and two arrow buttons step it.
+// decimal. Up/Down keys and two arrow buttons step it. Screen readers see a spin box with its value;
+// its accessible name also names the typing area inside, which is what holds the focus.
 class TSpinEdit : public QWidget {
     Q_OBJECT
 public:
@@ -25,6 +26,7 @@ public:
     QLineEdit *lineEdit() const { return edit_; }
     QToolButton *upButton() const { return up_; }
     QToolButton *downButton() const { return down_; }
+    void setAccessibleName(const QString &name);
 
     // Width of each arrow button, and the gap between the typing area and the buttons.
     static constexpr int ButtonWidth = 15;

@@ -27,6 +27,9 @@ QByteArray activationToken()
 int RunPorAddr(int &argc, char **argv)
 {
     QApplication app(argc, argv);
+    // The desktop finds the menu entry (and its icon) by these, also when started as `poraddr`.
+    QGuiApplication::setDesktopFileName(QStringLiteral(PORADDR_APP_ID));
+    QCoreApplication::setApplicationName(QStringLiteral(PORADDR_WM_CLASS));
     SetApplicationTitle(DefaultTitle(QCoreApplication::applicationFilePath()));
 
     SingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).fileName());

@@ -105,6 +105,11 @@ TAboutDlg::TAboutDlg(QWidget *owner)
     URLLabel2 =
         linkLabel(this, "URLLabel2", QStringLiteral("http://www.example.jp/icon/"), clBlue, clAqua, 72, 96);
 
+    // Screen readers read each memory figure with its caption, and the picture by what it shows.
+    Label4->setBuddy(PhysMem);
+    Label5->setBuddy(FreeRes);
+    Image1->setAccessibleName(QStringLiteral("ぽるてアドレス帳のアイコン"));
+
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
     OKBtn->setGeometry(248, 228, 79, 23);

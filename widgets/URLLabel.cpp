@@ -2,10 +2,65 @@
 
 #include "platform/shellopen.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCursor>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QUrl>
+
+namespace {
+// Screen readers meet the label as a link named by its address; its default action opens the
+// address as a press on the label does.
+class AccessibleURLLabel : public QAccessibleWidget {
+public:
+    explicit AccessibleURLLabel(TURLLabel *label) : QAccessibleWidget(label, QAccessible::Link) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if ((kind == QAccessible::Name && label()->accessibleName().isEmpty()) || kind == QAccessible::Value)
+            return label()->text();
+        return QAccessibleWidget::text(kind);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.linked = true;
+        return state;
+    }
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (label()->Executable)
+            names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction())
+            label()->openCaption();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    TURLLabel *label() const { return static_cast<TURLLabel *>(widget()); }
+};
+
+QAccessibleInterface *accessibleURLLabel(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TURLLabel") && object && object->isWidgetType())
+        return new AccessibleURLLabel(static_cast<TURLLabel *>(object));
+    return nullptr;
+}
+
+void installAccessibleURLLabel()
+{
+    QAccessible::installFactory(accessibleURLLabel);
+}
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installAccessibleURLLabel)
 
 TURLLabel::TURLLabel(QWidget *owner) : QLabel(owner)
 {
@@ -90,6 +145,11 @@ void TURLLabel::buttonDown()
         showFontColor(pushedColor_);
     // Any button opens, and so does the second press of a double click: the caption is opened
     // once per press.
+    openCaption();
+}
+
+void TURLLabel::openCaption()
+{
     if (Executable)
         ShellOpen(QUrl(text()));
 }

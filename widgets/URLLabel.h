@@ -37,6 +37,11 @@ public:
     TColor fontColor() const { return fontColor_; }
     void setFontColor(TColor color);
 
+    // What a press does besides the colours: the caption to ShellOpen when Executable is set. A
+    // screen reader's "open link" comes here too. Screen readers see the label as a link named by
+    // its address.
+    void openCaption();
+
 protected:
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;

@@ -4,6 +4,8 @@
 #include "modaldriver.h"
 #include "store/errors.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QClipboard>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -78,6 +80,10 @@ private slots:
     void lineBreaks();
     void inputMethodComposition();
     void modalHook();
+    void accessibleControls_data();
+    void accessibleControls();
+    void accessibleNumberValue_data();
+    void accessibleNumberValue();
 
 private:
     TInputDlg *dialog_ = nullptr;
@@ -695,6 +701,80 @@ void TestInputDlg::modalHook()
     QCOMPARE(result, 1);
     QVERIFY(!visibleInHook);
     QCOMPARE(dialog_->EditBytes(0), QByteArray("scripted"));
+}
+
+// What a screen reader hears for each control: its role, its name, and the label it reads it from.
+void TestInputDlg::accessibleControls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("accessibleName");
+    QTest::addColumn<QString>("labelledBy");
+
+    QTest::newRow("SpinEdit1") << "SpinEdit1" << int(QAccessible::SpinBox) << QStringLiteral("ぽるてNo.")
+                               << "StaticText1";
+    QTest::newRow("typing area of SpinEdit1")
+        << "SpinText" << int(QAccessible::EditableText) << QStringLiteral("ぽるてNo.") << QString();
+    QTest::newRow("up arrow") << "UpButton" << int(QAccessible::Button) << QStringLiteral("増やす")
+                              << QString();
+    QTest::newRow("down arrow") << "DownButton" << int(QAccessible::Button) << QStringLiteral("減らす")
+                                << QString();
+    const char *const fields[] = {"ハンドル", "メルアド", "ホーム", "ICQ", "ポスペ", "メモ"};
+    for (int i = 0; i < 6; ++i)
+        QTest::addRow("Edit%d", i + 1)
+            << QStringLiteral("Edit%1").arg(i + 1) << int(QAccessible::EditableText)
+            << QString::fromUtf8(fields[i]) << QStringLiteral("StaticText%1").arg(i + 2);
+    QTest::newRow("Button1") << "Button1" << int(QAccessible::Button) << QStringLiteral("ＯＫ") << QString();
+    QTest::newRow("Button2") << "Button2" << int(QAccessible::Button) << QStringLiteral("キャンセル")
+                             << QString();
+}
+
+void TestInputDlg::accessibleControls()
+{
+    QFETCH(QString, name);
+    QFETCH(int, role);
+    QFETCH(QString, accessibleName);
+    QFETCH(QString, labelledBy);
+
+    auto *control = dialog_->findChild<QWidget *>(name);
+    QVERIFY(control);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(control);
+    QVERIFY(iface);
+    QCOMPARE(int(iface->role()), role);
+    QCOMPARE(iface->text(QAccessible::Name), accessibleName);
+    if (!labelledBy.isEmpty()) {
+        const auto labels = iface->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->object()->objectName(), labelledBy);
+    }
+}
+
+// The spin box tells the value the dialog would read back, and a value set through it is kept in
+// range as a step is.
+void TestInputDlg::accessibleNumberValue_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+    QTest::newRow("in range") << "42" << 42;
+    QTest::newRow("typed beyond the range, not yet left") << "150" << 150;
+    QTest::newRow("not an integer") << "1.5" << 0;
+    QTest::newRow("empty") << "" << 0;
+}
+
+void TestInputDlg::accessibleNumberValue()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    dialog_->SpinEdit1->setText(text);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(dialog_->SpinEdit1);
+    QVERIFY(iface && iface->valueInterface());
+    QCOMPARE(iface->valueInterface()->currentValue().toInt(), value);
+    QCOMPARE(iface->text(QAccessible::Value), text);
+    QCOMPARE(iface->valueInterface()->minimumValue().toInt(), 0);
+    QCOMPARE(iface->valueInterface()->maximumValue().toInt(), 99);
+
+    iface->valueInterface()->setCurrentValue(value + 60);
+    QCOMPARE(dialog_->SpinEdit1->text(), QString::number(qMin(value + 60, 99)));
 }
 
 QTEST_MAIN(TestInputDlg)

@@ -9,6 +9,8 @@
 #include "store/cp932.h"
 #include "support/storetest.h"
 
+#include <QAccessible>
+#include <QAccessibleTableInterface>
 #include <QAction>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -94,6 +96,10 @@ private slots:
     void doubleClickModifiesTheRowUnderThePointer();
     void enterAndDeleteKeysStartNothing();
     void restingPointerShowsTheEditHint();
+    void screenReaderNamesTheControls_data();
+    void screenReaderNamesTheControls();
+    void screenReaderReadsTheLists_data();
+    void screenReaderReadsTheLists();
 };
 
 void TestMainForm::rowsShowEntriesInListOrder()
@@ -835,6 +841,95 @@ void TestMainForm::restingPointerShowsTheEditHint()
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 1500);
     QCOMPARE(QToolTip::text(), QString::fromUtf8("ダブルクリックで編集"));
     QTRY_VERIFY_WITH_TIMEOUT(!QToolTip::isVisible(), 4000);
+}
+
+// Tool buttons, tabs and lists as a screen reader meets them: a role and the caption as the name.
+void TestMainForm::screenReaderNamesTheControls_data()
+{
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<int>("child"); // -1: the object itself, otherwise that child of its interface
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+
+    const QList<QPair<const char *, const char *>> buttons = {
+        {"New3", "新規追加"}, {"Up3", "上へ移動"}, {"Down3", "下へ移動"},
+        {"Mail3", "メール"},  {"Home3", "ホーム"}, {"PorTop3", "ぽるてトップ"}};
+    for (const auto &[object, caption] : buttons)
+        QTest::newRow(object) << object << -1 << int(QAccessible::Button) << QString::fromUtf8(caption);
+    QTest::newRow("first tab") << "qt_tabwidget_tabbar" << 0 << int(QAccessible::PageTab)
+                               << QString::fromUtf8("ぽるておともだち");
+    QTest::newRow("second tab") << "qt_tabwidget_tabbar" << 1 << int(QAccessible::PageTab)
+                                << QString::fromUtf8("おともだち");
+    QTest::newRow("ListView1") << "ListView1" << -1 << int(QAccessible::Tree)
+                               << QString::fromUtf8("ぽるておともだち");
+    QTest::newRow("ListView2") << "ListView2" << -1 << int(QAccessible::Tree)
+                               << QString::fromUtf8("おともだち");
+}
+
+void TestMainForm::screenReaderNamesTheControls()
+{
+    QFETCH(QString, object);
+    QFETCH(int, child);
+    QFETCH(int, role);
+    QFETCH(QString, name);
+
+    MainFormFixture f;
+    TMainForm &form = f.open();
+    auto *widget = form.findChild<QWidget *>(object);
+    QVERIFY(widget);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface);
+    if (child >= 0)
+        iface = iface->child(child);
+    QVERIFY(iface);
+    QCOMPARE(int(iface->role()), role);
+    QCOMPARE(iface->text(QAccessible::Name), name);
+}
+
+// Each list tells its rows, its columns by their captions, and each cell's text.
+void TestMainForm::screenReaderReadsTheLists_data()
+{
+    QTest::addColumn<int>("list");
+    QTest::addColumn<QStringList>("headers");
+    QTest::addColumn<QStringList>("lastRow");
+
+    QTest::newRow("list 1")
+        << 1 << QString::fromUtf8("No.,ハンドル,メルアド,ホーム,ICQ,ポスペ,メモ").split(QLatin1Char(','))
+        << QStringList{"3", "Bob", "", "www.example.jp/bob", "", "pp", ""};
+    QTest::newRow("list 2")
+        << 2 << QString::fromUtf8("ハンドル,メルアド,ホーム,ICQ,ポスペ,メモ").split(QLatin1Char(','))
+        << QStringList{"Eve", "eve@example.jp", "", "", "", "last"};
+}
+
+void TestMainForm::screenReaderReadsTheLists()
+{
+    QFETCH(int, list);
+    QFETCH(QStringList, headers);
+    QFETCH(QStringList, lastRow);
+
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    QTreeView *view = list == 1 ? form.ListView1 : form.ListView2;
+    form.PageControl1->setCurrentIndex(list - 1);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(view);
+    QVERIFY(iface);
+    QAccessibleTableInterface *table = iface->tableInterface();
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), view->model()->rowCount());
+    QCOMPARE(table->columnCount(), headers.size());
+    QStringList shownHeaders, cells;
+    for (int column = 0; column < headers.size(); ++column) {
+        shownHeaders << table->columnDescription(column);
+        QAccessibleInterface *cell = table->cellAt(table->rowCount() - 1, column);
+        QVERIFY(cell);
+        cells << cell->text(QAccessible::Name);
+    }
+    QCOMPARE(shownHeaders, headers);
+    QCOMPARE(cells, lastRow);
 }
 
 QTEST_MAIN(TestMainForm)

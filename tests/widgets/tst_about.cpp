@@ -7,6 +7,7 @@
 #include "widgets/appearance.h"
 #include "widgets/memorytext.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
@@ -190,6 +191,10 @@ void AboutTest::links()
     QVERIFY(link->Executable);
     QVERIFY(link->HotTrack());
     QVERIFY(!link->autoFillBackground());
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(link);
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::Link);
+    QCOMPARE(iface->text(QAccessible::Name), link->text());
 
     // A click opens its own text, and the box stays open.
     QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, {}, link->geometry().center());
@@ -314,6 +319,18 @@ void AboutTest::memoryFigures()
     QCOMPARE(dlg.PhysMem->text(), physMem);
     QCOMPARE(dlg.FreeRes->text(), freeRes);
     QVERIFY(dlg.PhysMem->width() >= dlg.PhysMem->fontMetrics().horizontalAdvance(physMem));
+
+    // A screen reader reads each figure as text, labelled by its caption.
+    const QList<QPair<QLabel *, QLabel *>> figures{{dlg.PhysMem, dlg.Label4}, {dlg.FreeRes, dlg.Label5}};
+    for (const auto &[figure, caption] : figures) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(figure);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::StaticText);
+        QCOMPARE(iface->text(QAccessible::Name), figure->text());
+        const auto labels = iface->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->object(), caption);
+    }
 }
 
 void AboutTest::figuresTakenAtEachOpening()

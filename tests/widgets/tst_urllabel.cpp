@@ -2,6 +2,8 @@
 #include "platform/shellopen.h"
 #include "widgets/URLLabel.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QtTest>
@@ -46,6 +48,8 @@ private slots:
     void doubleClickOpensTwice();
     void settersRepaintOnlyOnChange_data();
     void settersRepaintOnlyOnChange();
+    void screenReaderLink_data();
+    void screenReaderLink();
 
 private:
     QColor shown() const { return label->palette().color(label->foregroundRole()); }
@@ -348,6 +352,36 @@ void URLLabelTest::settersRepaintOnlyOnChange()
     QCOMPARE(label->property(property), newValue);
     // Storing a value never recolours: the label stays hot.
     QCOMPARE(shown(), QColor(0, 255, 255));
+}
+
+// A screen reader meets a link named by its address; its default action opens that address as a
+// press does, and leaves the colour alone since no pointer is involved.
+void URLLabelTest::screenReaderLink_data()
+{
+    QTest::addColumn<bool>("executable");
+    QTest::newRow("executable") << true;
+    QTest::newRow("not executable") << false;
+}
+
+void URLLabelTest::screenReaderLink()
+{
+    QFETCH(bool, executable);
+    label->Executable = executable;
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(label);
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::Link);
+    QCOMPARE(iface->text(QAccessible::Name), caption);
+    QVERIFY(iface->state().linked);
+    QAccessibleActionInterface *actions = iface->actionInterface();
+    QVERIFY(actions);
+    const QStringList names = actions->actionNames();
+    QCOMPARE(!names.isEmpty() && names.first() == QAccessibleActionInterface::pressAction(), executable);
+
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(opened.size(), executable ? 1 : 0);
+    if (executable)
+        QCOMPARE(opened.first().toString(), caption);
+    QCOMPARE(shown(), QColor(0, 0, 255));
 }
 
 QTEST_MAIN(URLLabelTest)

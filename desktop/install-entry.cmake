@@ -1,0 +1,26 @@
+# Runs at install time, when the prefix is known: the `poraddr` and `poraddr-vcard` commands and
+# the menu entry.
+# Set before it: PORADDR_APP_ID, PORADDR_WM_CLASS, PORADDR_PROGRAM_DIR, ENTRY_TEMPLATE, ENTRY_OUTPUT.
+
+# The commands: relative links, so the tree can be moved or staged with DESTDIR. The programs
+# follow the link back to their real file and keep (or find) the data in that folder.
+set(bin "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin")
+file(MAKE_DIRECTORY "${bin}")
+foreach(command IN ITEMS "poraddr=PorAddr" "poraddr-vcard=poraddr-vcard")
+  string(REPLACE "=" ";" command "${command}")
+  list(GET command 0 name)
+  list(GET command 1 program)
+  file(RELATIVE_PATH target "${CMAKE_INSTALL_PREFIX}/bin" "${CMAKE_INSTALL_PREFIX}/${PORADDR_PROGRAM_DIR}/${program}")
+  message(STATUS "Installing: ${bin}/${name} -> ${target}")
+  file(CREATE_LINK "${target}" "${bin}/${name}" SYMBOLIC)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${bin}/${name}")
+endforeach()
+
+# The menu entry starts the command by its full path (a new ~/.local/bin is not on the session's
+# PATH before the next login). Quoted as the entry format wants: inside the quotes " ` $ \ take a
+# backslash, and every backslash of the value is doubled once more by the file's own escaping.
+set(exec "${CMAKE_INSTALL_PREFIX}/bin/poraddr")
+string(REGEX REPLACE "([\"`$\\\\])" "\\\\\\1" exec "${exec}")
+string(REPLACE "\\" "\\\\" exec "${exec}")
+set(PORADDR_EXEC "\"${exec}\"")
+configure_file("${ENTRY_TEMPLATE}" "${ENTRY_OUTPUT}" @ONLY)
