@@ -45,6 +45,7 @@ QVariant AddressListModel::headerData(int section, Qt::Orientation orientation, 
 
 void AddressListModel::Append(const AddressEntry &entry)
 {
+    list_.CheckStorable(entry); // a refused entry must not leave an announced row behind
     const int row = list_.Count();
     beginInsertRows(QModelIndex(), row, row);
     list_.Append(entry);

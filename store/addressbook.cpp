@@ -124,19 +124,23 @@ void AddressList::unpack(int i, QByteArrayView *lines, int count) const
     }
 }
 
-namespace {
-
-// The record's lines of an entry; throws when one of them cannot be written to a line file.
-void recordLines(const AddressEntry &e, const AddressList &list, QByteArrayView *lines)
+void AddressList::CheckStorable(const AddressEntry &e) const
 {
-    for (int k = 0; k < list.FieldsPerRecord(); ++k) {
-        const QByteArray &value = e.field(list.FieldOfLine(k));
-        for (const char c : value) {
+    for (int k = 0; k < FieldsPerRecord(); ++k) {
+        for (const char c : e.field(FieldOfLine(k))) {
             if (c == '\r' || c == '\n' || c == '\0')
                 throw PorError(messages::fieldBreaksLine());
         }
-        lines[k] = value;
     }
+}
+
+namespace {
+
+// The record's lines of an entry that CheckStorable has passed.
+void recordLines(const AddressEntry &e, const AddressList &list, QByteArrayView *lines)
+{
+    for (int k = 0; k < list.FieldsPerRecord(); ++k)
+        lines[k] = e.field(list.FieldOfLine(k));
 }
 
 } // namespace
@@ -163,6 +167,7 @@ QByteArray AddressList::FieldOf(int i, Field f) const
 
 void AddressList::Append(const AddressEntry &e)
 {
+    CheckStorable(e);
     QByteArrayView lines[FieldCount];
     recordLines(e, *this, lines);
     slots_.append(store(lines));
@@ -171,6 +176,7 @@ void AddressList::Append(const AddressEntry &e)
 
 void AddressList::Replace(int i, const AddressEntry &e)
 {
+    CheckStorable(e);
     QByteArrayView lines[FieldCount];
     recordLines(e, *this, lines);
     slots_[i] = store(lines);

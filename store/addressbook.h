@@ -43,6 +43,9 @@ public:
     int Count() const { return int(slots_.size()); }
     AddressEntry Entry(int i) const;
     QByteArray FieldOf(int i, Field f) const; // one field without unpacking the rest
+    // Throws PorError when a field this list keeps holds CR, LF or NUL; Append and Replace check
+    // first with it, and a caller that must announce a change before making it can too.
+    void CheckStorable(const AddressEntry &e) const;
     void Append(const AddressEntry &e);
     void Replace(int i, const AddressEntry &e);
     void Delete(int i);

@@ -4,11 +4,13 @@
 #include "app/InputForm.h"
 #include "app/messagedialog.h"
 #include "platform/shellopen.h"
+#include "support/scopedhook.h"
 
 #include <QList>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <memory>
+#include <optional>
 
 // A main window over a program folder of its own, with every modal answered by the test: the entry
 // dialog through its hook, message boxes through the answerer, the desktop through a recorder.
@@ -19,24 +21,13 @@ struct MainFormFixture {
     QList<MessageRequest> messages;
     QList<int> answers; // answers to message dialogs, in order; OK when none is left
     QList<QUrl> opened;
-    TInputDlg::ModalHook previousHook;
-    MessageAnswerer previousAnswerer;
-    ShellOpenHandler previousOpener;
-
-    MainFormFixture()
-    {
-        previousAnswerer = SetMessageAnswerer([this](const MessageRequest &request) {
-            messages.append(request);
-            return answers.isEmpty() ? mrOk : answers.takeFirst();
-        });
-        previousOpener = SetShellOpenHandler([this](const QUrl &url) { opened.append(url); });
-    }
-    ~MainFormFixture()
-    {
-        SetMessageAnswerer(previousAnswerer);
-        SetShellOpenHandler(previousOpener);
-        TInputDlg::SetModalHook(previousHook);
-    }
+    ScopedHook<MessageAnswerer> answering{SetMessageAnswerer, [this](const MessageRequest &request) {
+                                              messages.append(request);
+                                              return answers.isEmpty() ? mrOk : answers.takeFirst();
+                                          }};
+    ScopedHook<ShellOpenHandler> recording{SetShellOpenHandler,
+                                           [this](const QUrl &url) { opened.append(url); }};
+    std::optional<ScopedHook<TInputDlg::ModalHook>> scripting;
 
     QString path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
     QString folder() const { return dir.path() + QLatin1Char('/'); }
@@ -52,12 +43,14 @@ struct MainFormFixture {
     // The entry dialog answers with result after fill has set its controls.
     void answerDialog(std::function<void(TInputDlg &)> fill, int result)
     {
-        auto previous = TInputDlg::SetModalHook([fill, result](TInputDlg &dlg) {
+        auto hook = [fill, result](TInputDlg &dlg) {
             if (fill)
                 fill(dlg);
             return result;
-        });
-        if (!previousHook)
-            previousHook = previous;
+        };
+        if (scripting)
+            TInputDlg::SetModalHook(hook); // the scope still puts back the one before the first
+        else
+            scripting.emplace(&TInputDlg::SetModalHook, hook);
     }
 };

@@ -3,9 +3,12 @@
 #include "app/messagedialog.h"
 #include "modaldriver.h"
 
+#include "support/scopedhook.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
+#include <optional>
 #include <stdexcept>
 
 class TestErrorReport : public QObject {
@@ -27,18 +30,19 @@ private slots:
 private:
     void answerAll();
     QList<MessageRequest> seen_;
+    std::optional<ScopedHook<MessageAnswerer>> answering_;
 };
 
 void TestErrorReport::cleanup()
 {
-    SetMessageAnswerer({});
+    answering_.reset();
     SetApplicationTitle(QString());
     seen_.clear();
 }
 
 void TestErrorReport::answerAll()
 {
-    SetMessageAnswerer([this](const MessageRequest &request) {
+    answering_.emplace(SetMessageAnswerer, [this](const MessageRequest &request) {
         seen_ << request;
         return mrOk;
     });

@@ -4,6 +4,8 @@
 #include "modaldriver.h"
 #include "store/errors.h"
 
+#include "support/scopedhook.h"
+
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QClipboard>
@@ -98,7 +100,6 @@ void TestInputDlg::cleanup()
 {
     delete dialog_;
     dialog_ = nullptr;
-    SetMessageAnswerer({});
 }
 
 void TestInputDlg::layout_data()
@@ -530,7 +531,7 @@ void TestInputDlg::refusedAtOk()
     QFETCH(QString, reason);
 
     QList<MessageRequest> warnings;
-    SetMessageAnswerer([&](const MessageRequest &request) {
+    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
         warnings << request;
         return mrOk;
     });
@@ -691,13 +692,15 @@ void TestInputDlg::inputMethodComposition()
 void TestInputDlg::modalHook()
 {
     bool visibleInHook = true;
-    TInputDlg::SetModalHook([&](TInputDlg &dialog) {
-        visibleInHook = dialog.isVisible();
-        dialog.Edit1->setText(QStringLiteral("scripted"));
-        return 1;
-    });
-    const int result = dialog_->ShowModal();
-    TInputDlg::SetModalHook({});
+    int result = 0;
+    {
+        const ScopedHook scripted(&TInputDlg::SetModalHook, [&](TInputDlg &dialog) {
+            visibleInHook = dialog.isVisible();
+            dialog.Edit1->setText(QStringLiteral("scripted"));
+            return 1;
+        });
+        result = dialog_->ShowModal();
+    }
     QCOMPARE(result, 1);
     QVERIFY(!visibleInHook);
     QCOMPARE(dialog_->EditBytes(0), QByteArray("scripted"));

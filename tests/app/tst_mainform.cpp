@@ -7,8 +7,12 @@
 #include "app/listmodel.h"
 #include "app/spinedit.h"
 #include "store/cp932.h"
+#include "store/errors.h"
 #include "support/storetest.h"
 
+#include "support/scopedhook.h"
+
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QAccessibleTableInterface>
 #include <QAction>
@@ -62,6 +66,7 @@ class TestMainForm : public QObject {
 
 private slots:
     void rowsShowEntriesInListOrder();
+    void listModelKeepsItsContract();
     void startsOnFirstTabWithDesignedColumns();
     void editMenuFollowsTheActiveListsSelection_data();
     void editMenuFollowsTheActiveListsSelection();
@@ -116,6 +121,32 @@ void TestMainForm::rowsShowEntriesInListOrder()
     QCOMPARE(form.ListView1->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("No."));
     QCOMPARE(form.ListView2->model()->headerData(1, Qt::Horizontal).toString(),
              QString::fromUtf8("メルアド"));
+}
+
+// Every change a command makes goes through the model; the views rely on its announcements.
+void TestMainForm::listModelKeepsItsContract()
+{
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr1.lst"), list1File);
+    writeBytes(f.path("PorAddr2.lst"), list2File);
+    TMainForm &form = f.open();
+    for (const int list : {1, 2}) {
+        AddressListModel *model = form.Model(list);
+        QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const int rows = model->rowCount();
+        model->Append(AddressEntry{"1", "Zed", "", "", "", "", ""});
+        model->Replace(0, AddressEntry{"2", "Amy", "", "", "", "", ""});
+        model->Swap(0, rows);
+        model->Delete(1);
+        try {
+            model->Append(AddressEntry{"3", "two\nlines", "", "", "", "", ""});
+            QFAIL("a field with a line break was taken");
+        } catch (const PorError &) {
+        }
+        QCOMPARE(model->rowCount(), rows);
+        QCOMPARE(model->index(0, list == 1 ? 1 : 0).data().toString(), QStringLiteral("Zed"));
+        model->Reload();
+    }
 }
 
 void TestMainForm::startsOnFirstTabWithDesignedColumns()
@@ -725,7 +756,7 @@ void TestMainForm::outsideCloseEndsModalWindowsFirst()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.PageControl1->setCurrentIndex(1);
     selectRow(form.ListView2, 1);
-    SetMessageAnswerer({}); // real windows; the fixture puts its answerer's predecessor back
+    const ScopedHook realWindows(SetMessageAnswerer, MessageAnswerer());
     OutsideCloseRequest outside(form);
     QString ended;
     QTimer poll;
@@ -754,7 +785,7 @@ void TestMainForm::outsideCloseWhileClosingDoesNothingMore()
     form.Model(1)->Append(AddressEntry{"1", "A", "", "", "", "", ""});
     QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("PorAddr1.lst")));
     OutsideCloseRequest outside(form);
-    SetMessageAnswerer([&](const MessageRequest &request) {
+    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
         f.messages.append(request);
         outside.request();
         return mrOk;

@@ -2,6 +2,8 @@
 #include "app/messagedialog.h"
 #include "modaldriver.h"
 
+#include "support/scopedhook.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -35,7 +37,6 @@ class TestMessageDialog : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanup();
 
     void mulDivRounds_data();
     void mulDivRounds();
@@ -57,11 +58,6 @@ void TestMessageDialog::initTestCase()
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);
     QApplication::setFont(font, "QMessageBox");
-}
-
-void TestMessageDialog::cleanup()
-{
-    SetMessageAnswerer({});
 }
 
 void TestMessageDialog::mulDivRounds_data()
@@ -308,7 +304,7 @@ void TestMessageDialog::answererReplacesWindow()
 {
     QList<MessageRequest> seen;
     bool windowUp = false;
-    SetMessageAnswerer([&](const MessageRequest &request) {
+    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
         seen << request;
         windowUp = windowUp || QApplication::activeModalWidget();
         return mrNo;
@@ -331,7 +327,7 @@ void TestMessageDialog::answererReplacesWindow()
 void TestMessageDialog::plainTitleIsApplicationTitle()
 {
     QStringList titles;
-    SetMessageAnswerer([&](const MessageRequest &request) {
+    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
         titles << request.title;
         return mrOk;
     });

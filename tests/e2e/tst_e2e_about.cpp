@@ -22,14 +22,31 @@ private slots:
         ProgramFolder folder;
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         // Shift-JIS text as a user's files hold it, so that the pictures show real rows on both tabs.
-        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"),
-                             crlfLines({"1", "\x82\xdb\x82\xe9\x82\xc4", "porte@example.jp", "http://www.example.jp/porte/",
-                                        "1234567", "porte@postpet.example.jp", "\x83\x81\x83\x82",
-                                        "12", "Taro", "taro@example.jp", "", "", "", "",
-                                        "99", "\xb6\xc0\xb6\xc5", "", "www.example.jp", "", "", "half-width kana"})));
-        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"),
-                             crlfLines({"\x82\xa8\x82\xc6\x82\xe0\x82\xbe\x82\xbf", "friend@example.jp", "", "", "", "",
-                                        "Hanako", "", "http://hanako.example.jp/", "7654321", "", "memo"})));
+        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), crlfLines({"1",
+                                                                        "\x82\xdb\x82\xe9\x82\xc4",
+                                                                        "porte@example.jp",
+                                                                        "http://www.example.jp/porte/",
+                                                                        "1234567",
+                                                                        "porte@postpet.example.jp",
+                                                                        "\x83\x81\x83\x82",
+                                                                        "12",
+                                                                        "Taro",
+                                                                        "taro@example.jp",
+                                                                        "",
+                                                                        "",
+                                                                        "",
+                                                                        "",
+                                                                        "99",
+                                                                        "\xb6\xc0\xb6\xc5",
+                                                                        "",
+                                                                        "www.example.jp",
+                                                                        "",
+                                                                        "",
+                                                                        "half-width kana"})));
+        QVERIFY(folder.write(
+            QStringLiteral("PorAddr2.lst"),
+            crlfLines({"\x82\xa8\x82\xc6\x82\xe0\x82\xbe\x82\xbf", "friend@example.jp", "", "", "", "",
+                       "Hanako", "", "http://hanako.example.jp/", "7654321", "", "memo"})));
 
         PorAddrProcess program(*session_, folder);
         QVERIFY(program.start());
@@ -47,9 +64,11 @@ private slots:
 
         QVERIFY(session_->key({QStringLiteral("Escape")}));
         // Nothing to wait for when nothing is meant to happen: give a wrong close ample time to show.
-        QVERIFY2(!session_->waitForNoWindow(exactly(aboutTitle()), program.pid(), 1000), "Escape closed the About box");
+        QVERIFY2(!session_->waitForNoWindow(exactly(aboutTitle()), program.pid(), 1000),
+                 "Escape closed the About box");
         QVERIFY(session_->key({QStringLiteral("Return")}));
-        QVERIFY2(session_->waitForNoWindow(exactly(aboutTitle()), program.pid()), "Enter did not close the About box");
+        QVERIFY2(session_->waitForNoWindow(exactly(aboutTitle()), program.pid()),
+                 "Enter did not close the About box");
 
         // The box is built afresh for every opening.
         QVERIFY(program.menu(3, QStringLiteral("a")));

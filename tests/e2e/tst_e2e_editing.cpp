@@ -24,8 +24,9 @@ QByteArray entry2(const QByteArray &handle, const QByteArray &mail = QByteArray(
 bool play(const X11Session &session, const QStringList &steps)
 {
     for (const QString &step : steps) {
-        const bool ok = step.startsWith(QLatin1Char('=')) ? session.type(step.mid(1))
-                                                          : session.key(step.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        const bool ok = step.startsWith(QLatin1Char('='))
+                            ? session.type(step.mid(1))
+                            : session.key(step.split(QLatin1Char(' '), Qt::SkipEmptyParts));
         if (!ok)
             return false;
     }
@@ -55,7 +56,8 @@ private slots:
 
         // The dialog opens with the focus in the number field; six Tabs from the handle reach OK.
         QTest::newRow("number 1 as offered, handle A")
-            << QByteArray() << QStringList{"Tab", "=A", "Tab Tab Tab Tab Tab Tab", "Return"} << entry1("1", "A");
+            << QByteArray() << QStringList{"Tab", "=A", "Tab Tab Tab Tab Tab Tab", "Return"}
+            << entry1("1", "A");
 
         // Up steps the number; Enter in an edit and Escape must leave the dialog open; Japanese
         // text, half-width katakana included, reaches the file as CP932.
@@ -76,13 +78,14 @@ private slots:
                            "Tab",
                            QString::fromUtf8("=ﾒﾓ 1"),
                            "Tab Return"}
-            << entry1("42", "old") +
-                   entry1("3", "\x82\xdb\x82\xe9\x82\xc4", "a@example.jp", "http://www.example.jp/", "12345678",
-                          "pp@example.jp", "\xd2\xd3 1");
+            << entry1("42", "old") + entry1("3", "\x82\xdb\x82\xe9\x82\xc4", "a@example.jp",
+                                            "http://www.example.jp/", "12345678", "pp@example.jp",
+                                            "\xd2\xd3 1");
 
         // A number typed beyond the range is held to 99 when the focus leaves the field.
         QTest::newRow("number 150 typed")
-            << QByteArray() << QStringList{"End BackSpace", "=150", "Tab", "=B", "Tab Tab Tab Tab Tab Tab", "Return"}
+            << QByteArray()
+            << QStringList{"End BackSpace", "=150", "Tab", "=B", "Tab Tab Tab Tab Tab Tab", "Return"}
             << entry1("99", "B");
     }
 
@@ -104,7 +107,8 @@ private slots:
         QVERIFY2(!dialog.isEmpty(), "新規追加 did not open the entry dialog");
         QVERIFY(session_->waitForActive(dialog));
         QVERIFY(play(*session_, dialogKeys));
-        QVERIFY2(session_->waitForNoWindow(exactly(inputTitle()), program.pid()), "the dialog did not close on OK");
+        QVERIFY2(session_->waitForNoWindow(exactly(inputTitle()), program.pid()),
+                 "the dialog did not close on OK");
 
         QVERIFY(program.closeAndWait());
         QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), expected);
@@ -118,7 +122,8 @@ private slots:
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         const QByteArray list1 = entry1("1", "stays");
         QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), list1));
-        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), entry2("P") + entry2("Q", "q@example.jp") + entry2("R")));
+        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"),
+                             entry2("P") + entry2("Q", "q@example.jp") + entry2("R")));
 
         PorAddrProcess program(*session_, folder);
         QVERIFY(program.start());
@@ -133,14 +138,16 @@ private slots:
         QVERIFY2(!box.isEmpty(), "削除 asked nothing");
         QVERIFY(session_->waitForActive(box));
         QVERIFY(session_->key({QStringLiteral("Escape")}));
-        QVERIFY2(session_->waitForNoWindow(exactly(confirmTitle()), program.pid()), "Escape left the confirmation open");
+        QVERIFY2(session_->waitForNoWindow(exactly(confirmTitle()), program.pid()),
+                 "Escape left the confirmation open");
 
         QVERIFY(program.menu(editMenu, QStringLiteral("d")));
         box = program.waitForOtherWindow(exactly(confirmTitle()));
         QVERIFY2(!box.isEmpty(), "the second 削除 asked nothing: the selection was lost after No");
         QVERIFY(session_->waitForActive(box));
         QVERIFY(session_->key({QStringLiteral("Return")}));
-        QVERIFY2(session_->waitForNoWindow(exactly(confirmTitle()), program.pid()), "Enter left the confirmation open");
+        QVERIFY2(session_->waitForNoWindow(exactly(confirmTitle()), program.pid()),
+                 "Enter left the confirmation open");
 
         QVERIFY(program.closeAndWait());
         QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), entry2("P") + entry2("R"));
@@ -153,8 +160,9 @@ private slots:
     {
         ProgramFolder folder;
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
-        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"),
-                             entry1("10", "A", "a@example.jp") + entry1("20", "B") + entry1("30", "C", "", "", "", "", "c")));
+        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), entry1("10", "A", "a@example.jp") +
+                                                                 entry1("20", "B") +
+                                                                 entry1("30", "C", "", "", "", "", "c")));
 
         PorAddrProcess program(*session_, folder);
         QVERIFY(program.start());
@@ -168,8 +176,9 @@ private slots:
         QVERIFY(program.menu(editMenu, QStringLiteral("l"))); // now last again: nothing
 
         QVERIFY(program.closeAndWait());
-        QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")),
-                 entry1("20", "B") + entry1("30", "C", "", "", "", "", "c") + entry1("10", "A", "a@example.jp"));
+        QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), entry1("20", "B") +
+                                                                  entry1("30", "C", "", "", "", "", "c") +
+                                                                  entry1("10", "A", "a@example.jp"));
     }
 
 private:

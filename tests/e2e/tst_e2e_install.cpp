@@ -107,8 +107,10 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("program");
-        QTest::newRow("poraddr") << "poraddr" << "PorAddr";
-        QTest::newRow("poraddr-vcard") << "poraddr-vcard" << "poraddr-vcard";
+        QTest::newRow("poraddr") << "poraddr"
+                                 << "PorAddr";
+        QTest::newRow("poraddr-vcard") << "poraddr-vcard"
+                                       << "poraddr-vcard";
     }
     void command_isALinkToTheProgram()
     {

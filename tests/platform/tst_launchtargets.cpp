@@ -2,6 +2,8 @@
 #include "platform/launchtargets.h"
 #include "platform/shellopen.h"
 
+#include "support/scopedhook.h"
+
 #include <QtTest>
 
 class LaunchTargetsTest : public QObject {
@@ -146,16 +148,18 @@ void LaunchTargetsTest::homeTarget_refusesEverythingElse()
 void LaunchTargetsTest::shellOpen_goesToInstalledHandler()
 {
     QList<QUrl> opened;
-    const ShellOpenHandler before = SetShellOpenHandler([&opened](const QUrl &url) { opened << url; });
-    QVERIFY(!before); // the desktop itself is the default
+    {
+        const ScopedHook recording(SetShellOpenHandler, [&opened](const QUrl &url) { opened << url; });
+        QVERIFY(!recording.previous()); // the desktop itself is the default
 
-    ShellOpen(QUrl(QStringLiteral("http://www.example.jp/")));
-    ShellOpen(MailTarget(QStringLiteral("a@example.jp")));
-    QCOMPARE(opened, (QList<QUrl>{QUrl(QStringLiteral("http://www.example.jp/")),
-                                  QUrl(QStringLiteral("mailto:a@example.jp"))}));
-
-    const ShellOpenHandler recorder = SetShellOpenHandler({});
-    QVERIFY(recorder);
+        ShellOpen(QUrl(QStringLiteral("http://www.example.jp/")));
+        ShellOpen(MailTarget(QStringLiteral("a@example.jp")));
+        QCOMPARE(opened, (QList<QUrl>{QUrl(QStringLiteral("http://www.example.jp/")),
+                                      QUrl(QStringLiteral("mailto:a@example.jp"))}));
+    }
+    // The scope put the desktop back.
+    const ShellOpenHandler after = SetShellOpenHandler({});
+    QVERIFY(!after);
 }
 
 QTEST_GUILESS_MAIN(LaunchTargetsTest)

@@ -2,9 +2,12 @@
 #include "platform/localeinfo.h"
 #include "platform/memorystatus.h"
 
+#include "support/scopedhook.h"
+
 #include <QCoreApplication>
 #include <QLocale>
 #include <QtTest>
+#include <optional>
 #include <sys/sysinfo.h>
 
 class SystemStatusTest : public QObject {
@@ -80,9 +83,11 @@ void SystemStatusTest::globalMemoryStatus_matchesKernel()
 void SystemStatusTest::globalMemoryStatus_takesTestSource()
 {
     const MemoryStatus fake{quint64(1) << 40, 42};
-    SetMemoryStatusSource([fake] { return fake; });
-    const MemoryStatus seen = GlobalMemoryStatus();
-    SetMemoryStatusSource({});
+    MemoryStatus seen;
+    {
+        const ScopedHook faked(SetMemoryStatusSource, [fake] { return fake; });
+        seen = GlobalMemoryStatus();
+    }
 
     QCOMPARE(seen.TotalPhys, fake.TotalPhys);
     QCOMPARE(seen.MemoryLoad, 42);
@@ -98,7 +103,8 @@ void SystemStatusTest::separator_isSystemLocales()
 void SystemStatusTest::separator_keptUntilLocaleChange()
 {
     QString systemSeparator = QStringLiteral(".");
-    SetThousandsSeparatorSource([&systemSeparator] { return systemSeparator; });
+    std::optional<ScopedHook<ThousandsSeparatorSource>> faked;
+    faked.emplace(SetThousandsSeparatorSource, [&systemSeparator] { return systemSeparator; });
     RereadSystemLocale();
     QCOMPARE(SystemThousandsSeparator(), QStringLiteral("."));
 
@@ -117,7 +123,7 @@ void SystemStatusTest::separator_keptUntilLocaleChange()
     QCoreApplication::sendEvent(QCoreApplication::instance(), &other);
     QCOMPARE(SystemThousandsSeparator(), QStringLiteral("'"));
 
-    SetThousandsSeparatorSource({});
+    faked.reset();
     RereadSystemLocale();
     QCOMPARE(SystemThousandsSeparator(), QLocale::system().groupSeparator());
 }

@@ -7,6 +7,8 @@
 #include "widgets/appearance.h"
 #include "widgets/memorytext.h"
 
+#include "support/scopedhook.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QFrame>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QtTest>
+#include <optional>
 
 namespace {
 const MemoryStatus testMemory{133169152, 37};
@@ -47,22 +50,25 @@ private:
     int runModal(TAboutDlg &dlg, const std::function<void(TAboutDlg &)> &act);
 
     QList<QUrl> opened;
+    std::optional<ScopedHook<ShellOpenHandler>> recording_;
+    std::optional<ScopedHook<MemoryStatusSource>> memory_;
+    std::optional<ScopedHook<ThousandsSeparatorSource>> separator_;
 };
 
 void AboutTest::init()
 {
     opened.clear();
-    SetShellOpenHandler([this](const QUrl &url) { opened << url; });
-    SetMemoryStatusSource([] { return testMemory; });
-    SetThousandsSeparatorSource([] { return QStringLiteral(","); });
+    recording_.emplace(SetShellOpenHandler, [this](const QUrl &url) { opened << url; });
+    memory_.emplace(SetMemoryStatusSource, [] { return testMemory; });
+    separator_.emplace(SetThousandsSeparatorSource, [] { return QStringLiteral(","); });
     RereadSystemLocale();
 }
 
 void AboutTest::cleanup()
 {
-    SetShellOpenHandler({});
-    SetMemoryStatusSource({});
-    SetThousandsSeparatorSource({});
+    recording_.reset();
+    memory_.reset();
+    separator_.reset();
     RereadSystemLocale();
 }
 
@@ -311,8 +317,8 @@ void AboutTest::memoryFigures()
     QFETCH(QString, physMem);
     QFETCH(QString, freeRes);
 
-    SetMemoryStatusSource([total, load] { return MemoryStatus{total, load}; });
-    SetThousandsSeparatorSource([separator] { return separator; });
+    const ScopedHook memory(SetMemoryStatusSource, [total, load] { return MemoryStatus{total, load}; });
+    const ScopedHook grouping(SetThousandsSeparatorSource, [separator] { return separator; });
     RereadSystemLocale();
 
     TAboutDlg dlg;
@@ -336,7 +342,8 @@ void AboutTest::memoryFigures()
 void AboutTest::figuresTakenAtEachOpening()
 {
     MemoryStatus now{quint64(1024) * 1024 * 1024, 10};
-    SetMemoryStatusSource([&now] { return now; });
+    std::optional<ScopedHook<MemoryStatusSource>> changing;
+    changing.emplace(SetMemoryStatusSource, [&now] { return now; });
 
     TAboutDlg first;
     QCOMPARE(first.PhysMem->text(), QStringLiteral("1,048,576 KB"));
@@ -350,7 +357,7 @@ void AboutTest::figuresTakenAtEachOpening()
     QCOMPARE(first.FreeRes->text(), QStringLiteral("10 %"));
 
     // Real figures when no test source stands in.
-    SetMemoryStatusSource({});
+    const ScopedHook noTestSource(SetMemoryStatusSource, MemoryStatusSource());
     TAboutDlg real;
     QCOMPARE(real.PhysMem->text(),
              FormatKilobytes(GlobalMemoryStatus().TotalPhys, SystemThousandsSeparator()));

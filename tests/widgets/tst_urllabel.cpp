@@ -2,11 +2,14 @@
 #include "platform/shellopen.h"
 #include "widgets/URLLabel.h"
 
+#include "support/scopedhook.h"
+
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QtTest>
+#include <optional>
 
 namespace {
 // The pointer's position is the test's to decide: offscreen there is no real pointer.
@@ -60,12 +63,13 @@ private:
     std::unique_ptr<QWidget> host;
     ProbeLabel *label = nullptr;
     QList<QUrl> opened;
+    std::optional<ScopedHook<ShellOpenHandler>> recording_;
 };
 
 void URLLabelTest::init()
 {
     opened.clear();
-    SetShellOpenHandler([this](const QUrl &url) { opened << url; });
+    recording_.emplace(SetShellOpenHandler, [this](const QUrl &url) { opened << url; });
     host = std::make_unique<QWidget>();
     host->resize(300, 100);
     label = new ProbeLabel(host.get());
@@ -79,7 +83,7 @@ void URLLabelTest::init()
 void URLLabelTest::cleanup()
 {
     host.reset();
-    SetShellOpenHandler({});
+    recording_.reset();
 }
 
 void URLLabelTest::enter()
