@@ -1,28 +1,74 @@
 #include "platform/singleinstance.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QUrl>
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-QString runtimeDirectory()
+
+// A folder for the lock and the socket must be the user's own and closed to writers other than
+// the user: whoever may write there could plant a lock that blocks every start, or a socket that
+// receives the activation token. lstat, never stat: a link planted in place of the folder is refused.
+bool isPrivateFolder(const QString &path)
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
-    return dir;
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
+
+// The runtime folder when it is private; otherwise a folder of the program's own under the user's
+// cache folder, one per machine (a home shared between machines must not share a lock whose
+// holder and socket only one machine can see). Empty when the user has neither.
+QString lockFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime))
+        return QDir::cleanPath(runtime);
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty() || !QDir::isAbsolutePath(cache))
+        return QString();
+    QString host = QSysInfo::machineHostName();
+    host.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QDir::cleanPath(cache) + QStringLiteral("/poraddr-") + host;
+}
+
+// Makes sure the folder exists, is ours and is closed to others: created with mode 0700, or an
+// existing one of ours whose mode is tightened. False when it cannot be made private.
+bool makePrivateFolder(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QByteArray native = QFile::encodeName(path);
+    if (isPrivateFolder(path))
+        return true;
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    if ((st.st_mode & 077) != 0 && ::chmod(native.constData(), 0700) != 0)
+        return false;
+    return isPrivateFolder(path);
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent) : QObject(parent)
 {
-    // The same program file started twice gives the same key whatever the letter case; the user id
-    // keeps the copies of different users apart when the runtime folder is shared (/tmp).
+    // The same program file started twice gives the same key whatever the letter case.
     key_ = QString::fromLatin1(QUrl::toPercentEncoding(name.toCaseFolded())) + QLatin1Char('-') +
            QString::number(getuid());
 }
@@ -34,16 +80,20 @@ SingleInstance::~SingleInstance()
 
 QString SingleInstance::lockPath() const
 {
-    return runtimeDirectory() + QLatin1Char('/') + key_ + QStringLiteral(".lock");
+    const QString folder = lockFolder();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + key_ + QStringLiteral(".lock");
 }
 
 QString SingleInstance::serverName() const
 {
-    return runtimeDirectory() + QLatin1Char('/') + key_ + QStringLiteral(".socket");
+    const QString folder = lockFolder();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + key_ + QStringLiteral(".socket");
 }
 
 SingleInstance::Result SingleInstance::tryAcquire()
 {
+    if (!makePrivateFolder(lockFolder()))
+        return Result::Failed;
     lock_ = std::make_unique<QLockFile>(lockPath());
     // A lock is stale only when its process is gone, never because it is old: a copy may run for weeks.
     lock_->setStaleLockTime(0);

@@ -1,7 +1,10 @@
-// The real program under a window manager: one copy per user, recovery after a killed copy, the
-// settings file after repeated runs, and a close that cannot save.
+// The real program under a window manager: one copy per user that no other user can block,
+// recovery after a killed copy, the settings file after repeated runs, and a close that cannot save.
 
 #include "x11session.h"
+
+#include <QLocalServer>
+#include <QLockFile>
 
 using namespace e2e;
 
@@ -69,6 +72,46 @@ private slots:
 
         QVERIFY(beside.closeAndWait());
         QVERIFY(first.closeAndWait());
+    }
+
+    // Another local user plants a lock naming a running process, and a socket, under the names an
+    // earlier version used in the shared temporary folder, and makes the user's own runtime
+    // folder unusable. The user's start must still open its window and send that socket nothing.
+    // The shared folder here is a private stand-in for /tmp (sticky, open to all, TMPDIR).
+    void lockPlantedByAnotherUser_doesNotBlockTheStart_data()
+    {
+        QTest::addColumn<QString>("runtime");
+        QTest::newRow("no runtime folder") << "unset";
+        QTest::newRow("runtime folder of another user") << "shared";
+    }
+    void lockPlantedByAnotherUser_doesNotBlockTheStart()
+    {
+        QFETCH(QString, runtime);
+        if (geteuid() != 0)
+            QSKIP("needs root to plant files as one user and start the program as another");
+        QTemporaryDir shared(QStringLiteral("/tmp/poraddr-e2e-shared-XXXXXX"));
+        QVERIFY(shared.isValid());
+        QCOMPARE(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+        // The toolkit's own fallback runtime folder for nobody, taken first by the other user.
+        QVERIFY(QDir(shared.path()).mkdir(QStringLiteral("runtime-nobody")));
+        const QString oldName = shared.filePath(QStringLiteral("poraddr-%1").arg(uidNobody));
+        QLockFile plantedLock(oldName + QStringLiteral(".lock"));
+        QVERIFY(plantedLock.tryLock(0));
+        QLocalServer plantedSocket;
+        plantedSocket.setSocketOptions(QLocalServer::WorldAccessOption);
+        QVERIFY(plantedSocket.listen(oldName + QStringLiteral(".socket")));
+
+        ProgramFolder folder(RunAs::Unprivileged);
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        PorAddrProcess program(*session_, folder);
+        program.setEnvironment(QStringLiteral("TMPDIR"), shared.path());
+        program.setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"),
+                               runtime == QLatin1String("unset") ? QString() : shared.path());
+        QVERIFY(program.start());
+        QVERIFY2(!program.waitForMainWindow().isEmpty(), "a lock planted by another user blocked the start");
+        QVERIFY2(!plantedSocket.waitForNewConnection(0), "the start talked to another user's socket");
+        QVERIFY(program.closeAndWait());
+        QVERIFY(QFileInfo::exists(oldName + QStringLiteral(".lock")));
     }
 
     void killedCopy_doesNotBlockTheNextStart()

@@ -1,5 +1,6 @@
-// One running copy per user and program file name: the lock, its take-over after a crash, the
-// activation request a second start sends, and the failure when no lock can be made.
+// One running copy per user and program file name: the lock and the private folder it lives in,
+// its take-over after a crash, the activation request a second start sends, and the failure when
+// no lock can be made.
 
 #include "platform/singleinstance.h"
 
@@ -8,11 +9,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Child mode: hold the lock for name, answer activation requests by printing their token.
@@ -29,6 +33,17 @@ int holdLock(const QString &name)
     std::printf("ready\n");
     std::fflush(stdout);
     return QCoreApplication::exec();
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+QString programFolderUnder(const QString &cache)
+{
+    return cache + QStringLiteral("/poraddr-") + QSysInfo::machineHostName();
 }
 
 struct Holder {
@@ -59,8 +74,98 @@ private slots:
     void init()
     {
         runtime_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(runtime_->isValid());
+        cache_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(runtime_->isValid() && cache_->isValid());
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_->path()));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_->path()));
+    }
+
+    // The runtime folder is used only when the user owns it and nobody else may write to it;
+    // otherwise lock and socket go to a folder of mode 0700 under the user's cache folder.
+    void lockAndSocketOnlyInAPrivateFolder_data()
+    {
+        QTest::addColumn<QString>("runtime");
+        QTest::addColumn<bool>("inRuntime");
+        QTest::newRow("private runtime folder") << "0700" << true;
+        QTest::newRow("others may read, not write") << "0755" << true;
+        QTest::newRow("group may write") << "0770" << false;
+        QTest::newRow("everyone may write, as /tmp") << "1777" << false;
+        QTest::newRow("a link to a private folder") << "link" << false;
+        QTest::newRow("another user's folder") << "other user" << false;
+        QTest::newRow("no runtime folder") << "unset" << false;
+        QTest::newRow("relative path") << "relative" << false;
+    }
+
+    void lockAndSocketOnlyInAPrivateFolder()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(bool, inRuntime);
+        const QString dir = runtime_->path();
+        const QByteArray native = QFile::encodeName(dir);
+        QTemporaryDir linkHolder;
+        if (runtime == QLatin1String("link")) {
+            const QString link = linkHolder.filePath(QStringLiteral("runtime"));
+            QVERIFY(QFile::link(dir, link));
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(link));
+        } else if (runtime == QLatin1String("other user")) {
+            if (::geteuid() != 0)
+                QSKIP("needs root to hand the folder to another user");
+            QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        } else if (runtime == QLatin1String("unset")) {
+            qunsetenv("XDG_RUNTIME_DIR");
+        } else if (runtime == QLatin1String("relative")) {
+            qputenv("XDG_RUNTIME_DIR", "runtime");
+        } else {
+            QCOMPARE(::chmod(native.constData(), mode_t(runtime.toInt(nullptr, 8))), 0);
+        }
+
+        SingleInstance instance(QStringLiteral("PorAddr"));
+        QCOMPARE(instance.tryAcquire(), SingleInstance::Result::Acquired);
+        instance.listen();
+        const QString folder = inRuntime ? dir : programFolderUnder(cache_->path());
+        QCOMPARE(QFileInfo(instance.lockPath()).path(), folder);
+        QCOMPARE(QFileInfo(instance.serverName()).path(), folder);
+        QVERIFY(QFileInfo(instance.lockPath()).isFile());
+        QVERIFY(QFileInfo::exists(instance.serverName()));
+        if (!inRuntime) {
+            QCOMPARE(modeOf(folder) & 07777, mode_t(0700));
+            QVERIFY(QDir(dir).isEmpty());
+        }
+        // A second start of the same user finds this copy there.
+        SingleInstance second(QStringLiteral("PorAddr"));
+        QCOMPARE(second.tryAcquire(), SingleInstance::Result::AnotherRuns);
+    }
+
+    // With no private folder to be had the start fails (and the user is told), rather than using a
+    // folder someone else could write to.
+    void noPrivateFolderIsAFailure_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("cache folder cannot be made") << "file";
+        QTest::newRow("program's folder is a link") << "link";
+        QTest::newRow("program's folder is another user's") << "other user";
+    }
+
+    void noPrivateFolderIsAFailure()
+    {
+        QFETCH(QString, obstacle);
+        qunsetenv("XDG_RUNTIME_DIR");
+        const QString folder = programFolderUnder(cache_->path());
+        if (obstacle == QLatin1String("file")) {
+            const QString file = cache_->filePath(QStringLiteral("file"));
+            QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+            qputenv("XDG_CACHE_HOME", QFile::encodeName(file + QStringLiteral("/cache")));
+        } else if (obstacle == QLatin1String("link")) {
+            QVERIFY(QFile::link(runtime_->path(), folder));
+        } else {
+            if (::geteuid() != 0)
+                QSKIP("needs root to hand the folder to another user");
+            QVERIFY(QDir().mkdir(folder));
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        }
+        SingleInstance instance(QStringLiteral("PorAddr"));
+        QCOMPARE(instance.tryAcquire(), SingleInstance::Result::Failed);
+        QVERIFY(QDir(runtime_->path()).isEmpty());
     }
 
     void secondStartFindsTheRunningCopyAndActivatesIt_data()
@@ -150,7 +255,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> runtime_;
+    std::unique_ptr<QTemporaryDir> runtime_, cache_;
 };
 
 int main(int argc, char **argv)
