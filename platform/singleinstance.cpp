@@ -1,5 +1,6 @@
 #include "platform/singleinstance.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,9 +9,12 @@
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QThread>
 #include <QUrl>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +68,53 @@ bool makePrivateFolder(const QString &path)
     return isPrivateFolder(path);
 }
 
+// How long a lock without content is given to show its holder, and the pause between looks.
+constexpr int lockPatienceMs = 1000;
+constexpr int lockRetryMs = 10;
+
+enum class LockState {
+    Held,       // a running copy holds it
+    BeingTaken, // no content yet: another start has just made it and is about to write it
+    Vanished,   // gone while we looked: try again
+    NotALock,   // something else in its place (a folder, a link)
+};
+
+// The first line of a lock names the process that holds it.
+bool namesAProcess(const QByteArray &content)
+{
+    const QByteArray pid = content.left(content.indexOf('\n'));
+    if (pid.isEmpty())
+        return false;
+    for (const char c : pid)
+        if (c < '0' || c > '9')
+            return false;
+    return pid.toLongLong() > 0;
+}
+
+// A copy holds its lock file open with an exclusive flock for as long as it runs, taken right after
+// the file is made and before its content is written.
+LockState inspectLock(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return errno == ENOENT ? LockState::Vanished : LockState::NotALock;
+    if (!S_ISREG(st.st_mode))
+        return LockState::NotALock;
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT ? LockState::Vanished : LockState::BeingTaken;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        return LockState::Held;
+    }
+    QByteArray content(4096, Qt::Uninitialized);
+    const ssize_t got = ::read(fd, content.data(), size_t(content.size()));
+    content.resize(got > 0 ? qsizetype(got) : 0);
+    ::close(fd);
+    return namesAProcess(content) ? LockState::Held : LockState::BeingTaken;
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent) : QObject(parent)
@@ -94,19 +145,36 @@ SingleInstance::Result SingleInstance::tryAcquire()
 {
     if (!makePrivateFolder(lockFolder()))
         return Result::Failed;
-    lock_ = std::make_unique<QLockFile>(lockPath());
-    // A lock is stale only when its process is gone, never because it is old: a copy may run for weeks.
-    lock_->setStaleLockTime(0);
-    if (lock_->tryLock(0))
-        return Result::Acquired;
-    // Only a lock that names its holder is another copy; anything else in its place (a folder, a
-    // file we cannot read) means no lock can be made here, which the user must be told about.
-    qint64 pid = 0;
-    QString host, application;
-    const bool held =
-        lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(&pid, &host, &application);
-    lock_.reset();
-    return held ? Result::AnotherRuns : Result::Failed;
+    const QString path = lockPath();
+    QDeadlineTimer patience(lockPatienceMs);
+    for (;;) {
+        auto lock = std::make_unique<QLockFile>(path);
+        // A lock is stale only when its process is gone, never because it is old: a copy may run for weeks.
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0)) {
+            lock_ = std::move(lock);
+            return Result::Acquired;
+        }
+        if (lock->error() != QLockFile::LockFailedError)
+            return Result::Failed;
+        switch (inspectLock(path)) {
+        case LockState::Held:
+            return Result::AnotherRuns;
+        case LockState::NotALock:
+            return Result::Failed; // the user must be told: no lock can ever be made here
+        case LockState::Vanished:
+            if (patience.hasExpired())
+                return Result::Failed; // made and removed over and over: not a lock we can judge
+            break;
+        case LockState::BeingTaken:
+            // Still without content after a while: taken to be the copy that is starting. Its
+            // socket may not listen yet, and then this start ends quietly.
+            if (patience.hasExpired())
+                return Result::AnotherRuns;
+            QThread::msleep(lockRetryMs);
+            break;
+        }
+    }
 }
 
 void SingleInstance::activateRunningCopy(const QByteArray &activationToken)

@@ -6,6 +6,9 @@
 #include <QLocalServer>
 #include <QLockFile>
 
+#include <algorithm>
+#include <vector>
+
 using namespace e2e;
 
 namespace {
@@ -112,6 +115,46 @@ private slots:
         QVERIFY2(!plantedSocket.waitForNewConnection(0), "the start talked to another user's socket");
         QVERIFY(program.closeAndWait());
         QVERIFY(QFileInfo::exists(oldName + QStringLiteral(".lock")));
+    }
+
+    // Twelve starts at the same moment, twenty times: exactly one window each time, and none of
+    // the others shows "プログラムを起動できません" (a box with the program's default title).
+    void simultaneousStarts_openExactlyOneWindow()
+    {
+        ProgramFolder folder;
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        const QString errorBox = exactly(QStringLiteral("Poraddr"));
+        for (int round = 0; round < 20; ++round) {
+            std::vector<std::unique_ptr<PorAddrProcess>> starts;
+            for (int i = 0; i < 12; ++i)
+                starts.push_back(std::make_unique<PorAddrProcess>(*session_, folder));
+            for (auto &start : starts)
+                QVERIFY(start->start());
+            auto runningCount = [&] {
+                QCoreApplication::processEvents(); // lets the processes report their ends
+                return std::count_if(starts.begin(), starts.end(), [](auto &p) { return p->running(); });
+            };
+            bool errorShown = false;
+            waitFor(
+                [&] {
+                    errorShown = !session_->windows(errorBox).isEmpty();
+                    return errorShown || runningCount() <= 1;
+                },
+                30000, 100);
+            QVERIFY2(!errorShown,
+                     qPrintable(QStringLiteral("round %1: an error box beside the window").arg(round)));
+            QCOMPARE(runningCount(), 1);
+            PorAddrProcess *winner = nullptr;
+            for (auto &start : starts) {
+                if (start->running())
+                    winner = start.get();
+                else
+                    QCOMPARE(start->waitForExit(0), 0);
+            }
+            QVERIFY(!winner->waitForMainWindow().isEmpty());
+            QCOMPARE(session_->windows(exactly(mainTitle())).size(), 1);
+            QVERIFY(winner->closeAndWait());
+        }
     }
 
     void killedCopy_doesNotBlockTheNextStart()

@@ -526,7 +526,7 @@ public:
     // Waits for the end of the process; its exit code, or -1 when it did not end in time or crashed.
     int waitForExit(int timeoutMs = 20000)
     {
-        if (!process_.waitForFinished(timeoutMs))
+        if (running() && !process_.waitForFinished(timeoutMs))
             return -1;
         stderr_ = process_.readAllStandardError();
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;

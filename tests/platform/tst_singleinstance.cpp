@@ -13,9 +13,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -45,6 +49,38 @@ QString programFolderUnder(const QString &cache)
 {
     return cache + QStringLiteral("/poraddr-") + QSysInfo::machineHostName();
 }
+
+// A lock file as a start that is making it, or a copy that holds it, would leave it: the file,
+// optionally held with an exclusive flock (a running copy holds its lock so for as long as it
+// runs), with content that may come only a moment later.
+struct PlantedLock {
+    int fd = -1;
+    std::thread writer;
+    PlantedLock(const QString &path, const QByteArray &content, bool held, int writeAfterMs)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return;
+        if (held)
+            ::flock(fd, LOCK_EX);
+        if (writeAfterMs < 0) {
+            [[maybe_unused]] const ssize_t n = ::write(fd, content.constData(), size_t(content.size()));
+            return;
+        }
+        writer = std::thread([this, content, writeAfterMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(writeAfterMs));
+            ::flock(fd, LOCK_EX);
+            [[maybe_unused]] const ssize_t n = ::write(fd, content.constData(), size_t(content.size()));
+        });
+    }
+    ~PlantedLock()
+    {
+        if (writer.joinable())
+            writer.join();
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 struct Holder {
     QProcess process;
@@ -166,6 +202,40 @@ private slots:
         SingleInstance instance(QStringLiteral("PorAddr"));
         QCOMPARE(instance.tryAcquire(), SingleInstance::Result::Failed);
         QVERIFY(QDir(runtime_->path()).isEmpty());
+    }
+
+    // What a start makes of a lock it finds. Another start may have made the file and not yet
+    // written who holds it: that start is given a moment, never reported as a failure.
+    void lockFoundByAStart_data()
+    {
+        QTest::addColumn<QByteArray>(
+            "content"); // "PID" stands for a running process, "HOST" for this machine
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<int>("writeAfterMs"); // -1: the content is there from the start
+        QTest::addColumn<SingleInstance::Result>("result");
+        const QByteArray running = "PID\nPorAddr\nHOST\n";
+        QTest::newRow("held by a running copy")
+            << running << true << -1 << SingleInstance::Result::AnotherRuns;
+        QTest::newRow("being taken: held, no content yet")
+            << running << true << 300 << SingleInstance::Result::AnotherRuns;
+        QTest::newRow("being taken: neither held nor written yet")
+            << running << false << 300 << SingleInstance::Result::AnotherRuns;
+        QTest::newRow("no content for longer than a start takes")
+            << QByteArray() << false << -1 << SingleInstance::Result::AnotherRuns;
+    }
+
+    void lockFoundByAStart()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, held);
+        QFETCH(int, writeAfterMs);
+        QFETCH(SingleInstance::Result, result);
+        content.replace("PID", QByteArray::number(QCoreApplication::applicationPid()));
+        content.replace("HOST", QSysInfo::machineHostName().toUtf8());
+        SingleInstance instance(QStringLiteral("PorAddr"));
+        PlantedLock planted(instance.lockPath(), content, held, writeAfterMs);
+        QVERIFY(planted.fd >= 0);
+        QCOMPARE(instance.tryAcquire(), result);
     }
 
     void secondStartFindsTheRunningCopyAndActivatesIt_data()
