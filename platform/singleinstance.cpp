@@ -13,6 +13,8 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -71,11 +73,14 @@ bool makePrivateFolder(const QString &path)
 // How long a lock without content is given to show its holder, and the pause between looks.
 constexpr int lockPatienceMs = 1000;
 constexpr int lockRetryMs = 10;
+// A lock still without readable content this long after it was made was left by a start that
+// died while making it.
+constexpr qint64 staleUnreadableSeconds = 5;
 
 enum class LockState {
     Held,       // a running copy holds it
     BeingTaken, // no content yet: another start has just made it and is about to write it
-    Vanished,   // gone while we looked: try again
+    Vanished,   // gone while we looked, or removed as stale: try again
     NotALock,   // something else in its place (a folder, a link)
 };
 
@@ -91,8 +96,23 @@ bool namesAProcess(const QByteArray &content)
     return pid.toLongLong() > 0;
 }
 
+// Removes a lock nobody holds, while we hold its flock (so no other start removes it at the same
+// time) and only if it is still the file at path (not a new lock made meanwhile).
+LockState removeStale(const QByteArray &path, int fd)
+{
+    struct stat held, current;
+    const bool same = ::fstat(fd, &held) == 0 && ::lstat(path.constData(), &current) == 0 &&
+                      held.st_dev == current.st_dev && held.st_ino == current.st_ino;
+    const bool removed = same && (::unlink(path.constData()) == 0 || errno == ENOENT);
+    ::close(fd);
+    return !same || removed ? LockState::Vanished : LockState::NotALock;
+}
+
 // A copy holds its lock file open with an exclusive flock for as long as it runs, taken right after
-// the file is made and before its content is written.
+// the file is made and before its content is written. So a lock whose flock we can take and that
+// names a process was left by a copy that is gone, whatever host name it names (the folder is this
+// machine's own; the name may be from before the machine was renamed). One without content is
+// being made, unless it is old.
 LockState inspectLock(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
@@ -101,18 +121,30 @@ LockState inspectLock(const QString &path)
         return errno == ENOENT ? LockState::Vanished : LockState::NotALock;
     if (!S_ISREG(st.st_mode))
         return LockState::NotALock;
+    const bool old = std::llabs(qint64(::time(nullptr)) - qint64(st.st_mtime)) > staleUnreadableSeconds;
     const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return errno == ENOENT ? LockState::Vanished : LockState::BeingTaken;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return LockState::Vanished;
+        if (!old)
+            return LockState::BeingTaken;
+        return ::unlink(native.constData()) == 0 || errno == ENOENT ? LockState::Vanished
+                                                                    : LockState::NotALock;
+    }
+    const bool ours = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (!ours && errno == EWOULDBLOCK) {
         ::close(fd);
         return LockState::Held;
     }
     QByteArray content(4096, Qt::Uninitialized);
     const ssize_t got = ::read(fd, content.data(), size_t(content.size()));
     content.resize(got > 0 ? qsizetype(got) : 0);
+    const bool named = namesAProcess(content);
+    // Without flock (a file system that has none) a named lock can only be taken for held.
+    if ((named && ours) || (!named && old))
+        return removeStale(native, fd);
     ::close(fd);
-    return namesAProcess(content) ? LockState::Held : LockState::BeingTaken;
+    return named ? LockState::Held : LockState::BeingTaken;
 }
 
 } // namespace

@@ -56,7 +56,7 @@ QString programFolderUnder(const QString &cache)
 struct PlantedLock {
     int fd = -1;
     std::thread writer;
-    PlantedLock(const QString &path, const QByteArray &content, bool held, int writeAfterMs)
+    PlantedLock(const QString &path, const QByteArray &content, bool held, int writeAfterMs, int ageSeconds)
     {
         fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0)
@@ -65,6 +65,9 @@ struct PlantedLock {
             ::flock(fd, LOCK_EX);
         if (writeAfterMs < 0) {
             [[maybe_unused]] const ssize_t n = ::write(fd, content.constData(), size_t(content.size()));
+            const timespec made{::time(nullptr) - ageSeconds, 0};
+            const timespec times[2] = {made, made};
+            ::futimens(fd, times);
             return;
         }
         writer = std::thread([this, content, writeAfterMs] {
@@ -205,23 +208,35 @@ private slots:
     }
 
     // What a start makes of a lock it finds. Another start may have made the file and not yet
-    // written who holds it: that start is given a moment, never reported as a failure.
+    // written who holds it: that start is given a moment, never reported as a failure. A lock
+    // nobody holds any more is taken over, whatever host name it names, and so is one without
+    // readable content once it is a few seconds old.
     void lockFoundByAStart_data()
     {
-        QTest::addColumn<QByteArray>(
-            "content"); // "PID" stands for a running process, "HOST" for this machine
+        // In content, "PID" stands for a running process, "DEAD" for one that has ended and "HOST"
+        // for this machine's name.
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("held");
         QTest::addColumn<int>("writeAfterMs"); // -1: the content is there from the start
+        QTest::addColumn<int>("ageSeconds");
         QTest::addColumn<SingleInstance::Result>("result");
+        using R = SingleInstance::Result;
         const QByteArray running = "PID\nPorAddr\nHOST\n";
-        QTest::newRow("held by a running copy")
-            << running << true << -1 << SingleInstance::Result::AnotherRuns;
-        QTest::newRow("being taken: held, no content yet")
-            << running << true << 300 << SingleInstance::Result::AnotherRuns;
+        QTest::newRow("held by a running copy") << running << true << -1 << 0 << R::AnotherRuns;
+        QTest::newRow("being taken: held, no content yet") << running << true << 300 << 0 << R::AnotherRuns;
         QTest::newRow("being taken: neither held nor written yet")
-            << running << false << 300 << SingleInstance::Result::AnotherRuns;
+            << running << false << 300 << 0 << R::AnotherRuns;
         QTest::newRow("no content for longer than a start takes")
-            << QByteArray() << false << -1 << SingleInstance::Result::AnotherRuns;
+            << QByteArray() << false << -1 << 0 << R::AnotherRuns;
+        // Left by a copy that crashed: taken over.
+        QTest::newRow("copy gone") << QByteArray("DEAD\nPorAddr\nHOST\n") << false << -1 << 60 << R::Acquired;
+        QTest::newRow("copy gone, machine renamed since")
+            << QByteArray("DEAD\nPorAddr\nold-name\n") << false << -1 << 60 << R::Acquired;
+        QTest::newRow("copy running since before the machine was renamed")
+            << QByteArray("PID\nPorAddr\nold-name\n") << true << -1 << 60 << R::AnotherRuns;
+        QTest::newRow("empty, left seconds ago") << QByteArray() << false << -1 << 10 << R::Acquired;
+        QTest::newRow("unreadable, left seconds ago")
+            << QByteArray("\xff\xfe\x01garbage") << false << -1 << 10 << R::Acquired;
     }
 
     void lockFoundByAStart()
@@ -229,13 +244,26 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, held);
         QFETCH(int, writeAfterMs);
+        QFETCH(int, ageSeconds);
         QFETCH(SingleInstance::Result, result);
+        if (content.contains("DEAD")) {
+            QProcess gone;
+            gone.start(QStringLiteral("true"), {});
+            QVERIFY(gone.waitForStarted());
+            content.replace("DEAD", QByteArray::number(gone.processId()));
+            QVERIFY(gone.waitForFinished());
+        }
         content.replace("PID", QByteArray::number(QCoreApplication::applicationPid()));
         content.replace("HOST", QSysInfo::machineHostName().toUtf8());
         SingleInstance instance(QStringLiteral("PorAddr"));
-        PlantedLock planted(instance.lockPath(), content, held, writeAfterMs);
+        PlantedLock planted(instance.lockPath(), content, held, writeAfterMs, ageSeconds);
         QVERIFY(planted.fd >= 0);
         QCOMPARE(instance.tryAcquire(), result);
+        if (result == SingleInstance::Result::Acquired) {
+            // The lock is now this copy's: a second start finds it running.
+            SingleInstance second(QStringLiteral("PorAddr"));
+            QCOMPARE(second.tryAcquire(), SingleInstance::Result::AnotherRuns);
+        }
     }
 
     void secondStartFindsTheRunningCopyAndActivatesIt_data()
