@@ -1,5 +1,6 @@
 #include "platform/singleinstance.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QThread>
-#include <QUrl>
 
 #include <cerrno>
 #include <cstdlib>
@@ -151,9 +151,14 @@ LockState inspectLock(const QString &path)
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent) : QObject(parent)
 {
-    // The same program file started twice gives the same key whatever the letter case.
-    key_ = QString::fromLatin1(QUrl::toPercentEncoding(name.toCaseFolded())) + QLatin1Char('-') +
-           QString::number(getuid());
+    // The same program file started twice gives the same key whatever the letter case. A short
+    // hash keeps the names within a file name and the socket path within a socket address however
+    // long the program's name is; the user id keeps the copies of users sharing a folder apart.
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(name.toCaseFolded().toUtf8());
+    hash.addData(QByteArrayView("\0", 1));
+    hash.addData(QByteArray::number(qulonglong(::geteuid())));
+    key_ = QStringLiteral("poraddr-") + QString::fromLatin1(hash.result().toHex().left(16));
 }
 
 SingleInstance::~SingleInstance()

@@ -46,9 +46,18 @@ private slots:
     }
     void cleanupTestCase() { session_.reset(); }
 
+    // Any program file name works, however long: the lock and socket names do not grow with it.
+    void secondStart_endsAndBringsTheRunningCopyForward_data()
+    {
+        QTest::addColumn<QString>("exeName");
+        QTest::newRow("PorAddr") << "PorAddr";
+        QTest::newRow("60-character Japanese name")
+            << QString::fromUtf8("ぽるてアドレス帳").repeated(8).left(60);
+    }
     void secondStart_endsAndBringsTheRunningCopyForward()
     {
-        ProgramFolder folder;
+        QFETCH(QString, exeName);
+        ProgramFolder folder(RunAs::Self, exeName);
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         // A copy under another file name has its own marker: it runs beside the first.
         ProgramFolder other(RunAs::Self, QStringLiteral("PorAddrCopy"));

@@ -279,6 +279,9 @@ private slots:
                                            << "PorAddr2" << false;
         QTest::newRow("Japanese name") << "ぽるて"
                                        << "ぽるて" << true;
+        const QString longName = QString::fromUtf8("ぽるてアドレス帳").repeated(8).left(60);
+        QTest::newRow("60-character Japanese name") << longName << longName << true;
+        QTest::newRow("long names that differ at the end") << longName << longName.left(59) << false;
     }
 
     void secondStartFindsTheRunningCopyAndActivatesIt()
