@@ -11,11 +11,13 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,6 +85,23 @@ enum class LockState {
     Vanished,   // gone while we looked, or removed as stale: try again
     NotALock,   // something else in its place (a folder, a link)
 };
+
+// The activation message is one line holding the desktop's activation token, which is printable
+// ASCII and far shorter than the limit. Anything else is ignored.
+constexpr qsizetype maxTokenBytes = 4096;
+constexpr int activationTimeoutMs = 2000;
+
+bool isUsableToken(QByteArrayView token)
+{
+    if (token.size() > maxTokenBytes)
+        return false;
+    for (const char c : token) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b > 0x7E)
+            return false;
+    }
+    return true;
+}
 
 // The first line of a lock names the process that holds it.
 bool namesAProcess(const QByteArray &content)
@@ -220,7 +239,9 @@ void SingleInstance::activateRunningCopy(const QByteArray &activationToken)
     socket.connectToServer(serverName());
     if (!socket.waitForConnected(2000))
         return; // a copy that holds the lock but does not answer: end quietly
-    socket.write(activationToken + '\n');
+    // A token the running copy would refuse (too long, or more than printable ASCII) is left out:
+    // the window is still raised, only without it.
+    socket.write((isUsableToken(activationToken) ? activationToken : QByteArray()) + '\n');
     socket.flush();
     socket.waitForBytesWritten(2000);
     socket.disconnectFromServer();
@@ -241,11 +262,25 @@ void SingleInstance::listen()
     connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = server_->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (!socket->canReadLine())
+            // One line, soon: a connection that has not sent it in time is dropped.
+            QTimer::singleShot(activationTimeoutMs, socket, &QLocalSocket::abort);
+            auto received = std::make_shared<QByteArray>();
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket, received] {
+                // Never more than a line and its line end is read; the new bytes alone are searched.
+                const qsizetype searched = received->size();
+                received->append(socket->read(maxTokenBytes + 2 - received->size()));
+                const qsizetype end = received->indexOf('\n', searched);
+                if (end < 0) {
+                    if (received->size() >= maxTokenBytes + 2)
+                        socket->abort();
                     return;
-                const QByteArray token = socket->readLine().trimmed();
-                emit activationRequested(token);
+                }
+                QByteArray token = received->left(end);
+                if (token.endsWith('\r'))
+                    token.chop(1);
+                socket->abort(); // anything after the line is ignored
+                if (isUsableToken(token))
+                    emit activationRequested(token);
             });
         }
     });

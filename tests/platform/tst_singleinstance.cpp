@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSysInfo>
@@ -302,6 +303,75 @@ private slots:
         QVERIFY(holder.process.waitForReadyRead(10000) || holder.process.canReadLine());
         QTRY_VERIFY(holder.process.canReadLine());
         QCOMPARE(holder.process.readLine().trimmed(), QByteArray("activated token-1"));
+    }
+
+    // The running copy takes one line of at most 4 KiB of printable ASCII and drops the connection
+    // after it, or after a short while without one; anything else raises nothing.
+    void activationMessageIsBounded_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<int>("activations");
+        QTest::addColumn<QByteArray>("token");
+        const QByteArray longest(4096, 'x');
+        QTest::newRow("token") << QByteArray("host-1234_TIME5678\n") << 1 << QByteArray("host-1234_TIME5678");
+        QTest::newRow("CR LF") << QByteArray("abc\r\n") << 1 << QByteArray("abc");
+        QTest::newRow("no token: raise all the same") << QByteArray("\n") << 1 << QByteArray();
+        QTest::newRow("4 KiB") << longest + '\n' << 1 << longest;
+        QTest::newRow("one byte over 4 KiB") << longest + "x\n" << 0 << QByteArray();
+        QTest::newRow("1 MiB without line end") << QByteArray(1 << 20, 'x') << 0 << QByteArray();
+        QTest::newRow("no line end, connection kept open") << QByteArray("abc") << 0 << QByteArray();
+        QTest::newRow("control character") << QByteArray("a\x01"
+                                                         "b\n")
+                                           << 0 << QByteArray();
+        QTest::newRow("not ASCII") << QByteArray("\xe3\x81\x82\n") << 0 << QByteArray();
+        QTest::newRow("only the first line counts") << QByteArray("one\ntwo\n") << 1 << QByteArray("one");
+    }
+
+    void activationMessageIsBounded()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(int, activations);
+        QFETCH(QByteArray, token);
+        SingleInstance running(QStringLiteral("PorAddr"));
+        QCOMPARE(running.tryAcquire(), SingleInstance::Result::Acquired);
+        running.listen();
+        QSignalSpy spy(&running, &SingleInstance::activationRequested);
+        QLocalSocket client;
+        client.connectToServer(running.serverName());
+        QVERIFY(client.waitForConnected(5000));
+        client.write(sent);
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 5000);
+        QCOMPARE(spy.count(), activations);
+        if (activations > 0)
+            QCOMPARE(spy[0][0].toByteArray(), token);
+    }
+
+    // The second start sends only a token the running copy takes; any other is left out, and the
+    // window is raised without one.
+    void secondStartSendsOnlyAUsableToken_data()
+    {
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<QByteArray>("received");
+        const QByteArray longest(4096, 't');
+        QTest::newRow("token") << QByteArray("host-1234_TIME5678") << QByteArray("host-1234_TIME5678");
+        QTest::newRow("4 KiB") << longest << longest;
+        QTest::newRow("one byte over 4 KiB") << longest + 't' << QByteArray();
+        QTest::newRow("line end inside") << QByteArray("a\nb") << QByteArray();
+        QTest::newRow("control character") << QByteArray("a\tb") << QByteArray();
+        QTest::newRow("not ASCII") << QByteArray("\xe3\x81\x82") << QByteArray();
+    }
+
+    void secondStartSendsOnlyAUsableToken()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(QByteArray, received);
+        Holder holder(QStringLiteral("PorAddr"));
+        QVERIFY(holder.waitReady());
+        SingleInstance second(QStringLiteral("PorAddr"));
+        QCOMPARE(second.tryAcquire(), SingleInstance::Result::AnotherRuns);
+        second.activateRunningCopy(token);
+        QTRY_VERIFY_WITH_TIMEOUT(holder.process.canReadLine(), 10000);
+        QCOMPARE(holder.process.readLine(), "activated " + received + '\n');
     }
 
     void copyThatWasKilledDoesNotBlock()
