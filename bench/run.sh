@@ -85,6 +85,13 @@ largest=$(echo "$sizes" | tr ' ' '\n' | sort -n | tail -1)
 read -r peak file_bytes < <("$store" memory "$data/$largest")
 ratio "load_memory_${largest}_vs_file" "$peak" "$file_bytes"
 
+# ---- The settings file (bench/settings_bench.cpp): a PorAddr.ini of 50 MB of blank lines, read as
+# at start-up and written as at a close.
+#   settings_50MB_seconds   LoadSettings then SaveSettings, in seconds          (target: under 1)
+cmake --build "$build" -j "$(nproc)" --target settings_bench >/dev/null
+settings_time=$("$build/bench/settings_bench" "$data/settings" "$repeats")
+awk -v t="$settings_time" 'BEGIN { printf "settings_50MB_seconds %.2f\n", t }'
+
 # ---- Start-up to the main window shown (bench/startup_bench.cpp): the real program under Xvfb with
 # openbox, list 1 empty and then holding 100,000 and 1,000,000 entries (list 1 of the files above).
 #   startup_100000_vs_empty   start with 100,000 entries / start with empty lists  (target: 1.5 or less)

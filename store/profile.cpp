@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -64,7 +65,6 @@ bool namesMatch(QByteArrayView a, QByteArrayView b)
 enum class LineKind { Other, Section, Key };
 
 struct ProfileLine {
-    qsizetype start = 0;      // first byte of the line
     qsizetype contentEnd = 0; // where its line end begins
     qsizetype end = 0;        // after its line end
     LineKind kind = LineKind::Other;
@@ -72,13 +72,23 @@ struct ProfileLine {
     qsizetype valueStart = 0; // for a key: the byte after its "="
 };
 
-ProfileLine classify(QByteArrayView content, qsizetype start, qsizetype contentEnd, qsizetype end)
+// The line that starts at start: CR, LF or CR LF ends it.
+ProfileLine readLine(QByteArrayView content, qsizetype start)
 {
     ProfileLine line;
-    line.start = start;
-    line.contentEnd = contentEnd;
-    line.end = end;
-    const QByteArrayView text = content.sliced(start, contentEnd - start);
+    const qsizetype n = content.size();
+    const char *const data = content.data();
+    qsizetype q = start;
+    while (q < n && data[q] != '\r' && data[q] != '\n')
+        ++q;
+    line.contentEnd = q;
+    line.end = q;
+    if (q < n) {
+        line.end = q + 1;
+        if (data[q] == '\r' && line.end < n && data[line.end] == '\n')
+            ++line.end;
+    }
+    const QByteArrayView text = content.sliced(start, q - start);
     qsizetype i = 0;
     while (i < text.size() && isBlank(text[i]))
         ++i;
@@ -102,45 +112,50 @@ ProfileLine classify(QByteArrayView content, qsizetype start, qsizetype contentE
     return line;
 }
 
-QList<ProfileLine> parseLines(QByteArrayView content)
+// Where one pass found an asked key: only the first matching section counts, and in it the first
+// matching key.
+struct KeySpot {
+    bool sectionFound = false;
+    qsizetype valueStart = -1, valueEnd = -1; // the key's value as written, -1 without the key
+    qsizetype insertAt = -1;                  // after the section's last key line, or its header
+    bool insertNeedsLineEnd = false;          // that line is the last one and has no line end
+};
+
+QList<KeySpot> findKeys(QByteArrayView content, const QList<ProfileKey> &keys)
 {
-    QList<ProfileLine> lines;
-    qsizetype p = 0;
-    const qsizetype n = content.size();
-    while (p < n) {
-        qsizetype q = p;
-        while (q < n && content[q] != '\r' && content[q] != '\n')
-            ++q;
-        qsizetype next = q;
-        if (q < n) {
-            next = q + 1;
-            if (content[q] == '\r' && next < n && content[next] == '\n')
-                ++next;
+    enum class State : char { NotYet, Inside, Past };
+    QList<KeySpot> spots(keys.size());
+    QList<State> states(keys.size(), State::NotYet);
+    qsizetype unfinished = keys.size();
+    for (qsizetype p = 0; p < content.size() && unfinished > 0;) {
+        const ProfileLine line = readLine(content, p);
+        if (line.kind == LineKind::Section) {
+            for (qsizetype i = 0; i < keys.size(); ++i) {
+                if (states[i] == State::Inside) {
+                    states[i] = State::Past;
+                    --unfinished;
+                } else if (states[i] == State::NotYet && namesMatch(line.name, keys[i].section)) {
+                    states[i] = State::Inside;
+                    spots[i].sectionFound = true;
+                    spots[i].insertAt = line.end;
+                    spots[i].insertNeedsLineEnd = line.end == line.contentEnd;
+                }
+            }
+        } else if (line.kind == LineKind::Key) {
+            for (qsizetype i = 0; i < keys.size(); ++i) {
+                if (states[i] != State::Inside)
+                    continue;
+                spots[i].insertAt = line.end;
+                spots[i].insertNeedsLineEnd = line.end == line.contentEnd;
+                if (spots[i].valueStart < 0 && namesMatch(line.name, keys[i].key)) {
+                    spots[i].valueStart = line.valueStart;
+                    spots[i].valueEnd = line.contentEnd;
+                }
+            }
         }
-        lines.append(classify(content, p, q, next));
-        p = next;
+        p = line.end;
     }
-    return lines;
-}
-
-// Index of the first line of the first matching section, or -1.
-qsizetype findSection(const QList<ProfileLine> &lines, QByteArrayView section)
-{
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind == LineKind::Section && namesMatch(lines[i].name, section))
-            return i;
-    }
-    return -1;
-}
-
-// Index of the first matching key in the section opened at sectionLine, or -1.
-qsizetype findKey(const QList<ProfileLine> &lines, qsizetype sectionLine, QByteArrayView key)
-{
-    for (qsizetype i = sectionLine + 1; i < lines.size() && lines[i].kind != LineKind::Section; ++i) {
-        if (lines[i].kind == LineKind::Key && namesMatch(lines[i].name, key))
-            return i;
-    }
-    return -1;
+    return spots;
 }
 
 QByteArray cutValue(QByteArrayView value)
@@ -161,65 +176,133 @@ QByteArray cutValue(QByteArrayView value)
     return value.toByteArray();
 }
 
-bool endsWithLineEnd(const QByteArray &content)
-{
-    return content.isEmpty() || content.endsWith('\n') || content.endsWith('\r');
-}
-
 } // namespace
 
 ProfileFile::ProfileFile(QByteArray content) : content_(std::move(content)) {}
 
+const ProfileFile::Write *ProfileFile::pendingWrite(QByteArrayView section, QByteArrayView key) const
+{
+    for (const Write &w : writes_) {
+        if (namesMatch(w.section, section) && namesMatch(w.key, key))
+            return &w;
+    }
+    return nullptr;
+}
+
+QList<QByteArray> ProfileFile::values(const QList<ProfileKey> &keys) const
+{
+    const QList<KeySpot> spots = findKeys(content_, keys);
+    QList<QByteArray> result;
+    result.reserve(keys.size());
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (const Write *w = pendingWrite(keys[i].section, keys[i].key))
+            result.append(cutValue(trimmed(w->value)));
+        else if (spots[i].valueStart >= 0)
+            result.append(cutValue(trimmed(QByteArrayView(content_).sliced(
+                spots[i].valueStart, spots[i].valueEnd - spots[i].valueStart))));
+        else
+            result.append(QByteArray());
+    }
+    return result;
+}
+
 QByteArray ProfileFile::value(QByteArrayView section, QByteArrayView key) const
 {
-    const QList<ProfileLine> lines = parseLines(content_);
-    const qsizetype s = findSection(lines, section);
-    if (s < 0)
-        return QByteArray();
-    const qsizetype k = findKey(lines, s, key);
-    if (k < 0)
-        return QByteArray();
-    const ProfileLine &line = lines[k];
-    return cutValue(
-        trimmed(QByteArrayView(content_).sliced(line.valueStart, line.contentEnd - line.valueStart)));
+    return values({{section.toByteArray(), key.toByteArray()}}).constFirst();
 }
 
 bool ProfileFile::contains(QByteArrayView section, QByteArrayView key) const
 {
-    const QList<ProfileLine> lines = parseLines(content_);
-    const qsizetype s = findSection(lines, section);
-    return s >= 0 && findKey(lines, s, key) >= 0;
+    return pendingWrite(section, key) != nullptr ||
+           findKeys(content_, {{section.toByteArray(), key.toByteArray()}}).constFirst().valueStart >= 0;
 }
 
 void ProfileFile::setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
 {
-    const QList<ProfileLine> lines = parseLines(content_);
-    const qsizetype s = findSection(lines, section);
-    if (s < 0) {
-        if (!endsWithLineEnd(content_))
-            content_.append("\r\n");
-        content_.append('[').append(section).append("]\r\n");
-        content_.append(key).append('=').append(value).append("\r\n");
-        return;
+    // A later write to the same key changes the value only: the key keeps its place and spelling.
+    for (Write &w : writes_) {
+        if (namesMatch(w.section, section) && namesMatch(w.key, key)) {
+            w.value = value.toByteArray();
+            return;
+        }
     }
-    const qsizetype k = findKey(lines, s, key);
-    if (k >= 0) {
-        // Keep the key as the file spells it, and the line's own line end.
-        const ProfileLine &line = lines[k];
-        content_.replace(line.valueStart, line.contentEnd - line.valueStart, value.toByteArray());
-        return;
+    writes_.append({section.toByteArray(), key.toByteArray(), value.toByteArray()});
+}
+
+QByteArray ProfileFile::content() const
+{
+    if (writes_.isEmpty())
+        return content_;
+    QList<ProfileKey> keys;
+    keys.reserve(writes_.size());
+    for (const Write &w : writes_)
+        keys.append({w.section, w.key});
+    const QList<KeySpot> spots = findKeys(content_, keys);
+
+    // Edits at their places in the file: new values over old ones, then the new keys of each
+    // existing section in one block after its last key; new sections go at the end.
+    struct Edit {
+        qsizetype at, to;
+        QByteArray text;
+        bool addsKeys;
+    };
+    QList<Edit> edits;
+    for (qsizetype i = 0; i < writes_.size(); ++i) {
+        if (spots[i].valueStart >= 0)
+            edits.append({spots[i].valueStart, spots[i].valueEnd, writes_[i].value, false});
     }
-    qsizetype after = s;
-    for (qsizetype i = s + 1; i < lines.size() && lines[i].kind != LineKind::Section; ++i) {
-        if (lines[i].kind == LineKind::Key)
-            after = i;
+    QList<QByteArray> newSections; // "[name]\r\n" then its keys, in the order first written
+    QList<QByteArrayView> newSectionNames;
+    bool endsWithLineEnd = content_.isEmpty() || content_.endsWith('\n') || content_.endsWith('\r');
+    for (qsizetype i = 0; i < writes_.size(); ++i) {
+        const Write &w = writes_[i];
+        if (spots[i].valueStart >= 0)
+            continue;
+        const QByteArray line = w.key + '=' + w.value + "\r\n";
+        if (spots[i].sectionFound) {
+            auto block = std::find_if(edits.begin(), edits.end(),
+                                      [&](const Edit &e) { return e.addsKeys && e.at == spots[i].insertAt; });
+            if (block == edits.end()) {
+                QByteArray text = spots[i].insertNeedsLineEnd ? QByteArray("\r\n") : QByteArray();
+                edits.append({spots[i].insertAt, spots[i].insertAt, text + line, true});
+                if (spots[i].insertAt == content_.size())
+                    endsWithLineEnd = true;
+            } else {
+                block->text += line;
+            }
+            continue;
+        }
+        qsizetype s = 0;
+        while (s < newSections.size() && !namesMatch(newSectionNames[s], w.section))
+            ++s;
+        if (s == newSections.size()) {
+            newSections.append('[' + w.section + "]\r\n");
+            newSectionNames.append(w.section);
+        }
+        newSections[s] += line;
     }
-    const ProfileLine &previous = lines[after];
-    QByteArray inserted;
-    if (previous.end == previous.contentEnd) // the last line of the file, without a line end
-        inserted.append("\r\n");
-    inserted.append(key).append('=').append(value).append("\r\n");
-    content_.insert(previous.end, inserted);
+    // Stable: a new value at the very end of a section comes before the keys added after it.
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
+
+    QByteArray out;
+    qsizetype extra = 2;
+    for (const Edit &e : edits)
+        extra += e.text.size();
+    for (const QByteArray &section : newSections)
+        extra += section.size();
+    out.reserve(content_.size() + extra);
+    qsizetype done = 0;
+    const QByteArrayView all(content_);
+    for (const Edit &e : edits) {
+        out.append(all.sliced(done, e.at - done)).append(e.text);
+        done = e.to;
+    }
+    out.append(all.sliced(done));
+    if (!newSections.isEmpty() && !endsWithLineEnd)
+        out.append("\r\n");
+    for (const QByteArray &section : newSections)
+        out.append(section);
+    return out;
 }
 
 QByteArray GetPrivateProfileString(const QString &path, QByteArrayView section, QByteArrayView key)

@@ -79,10 +79,14 @@ void LoadSettings(const QString &path, SettingsTarget &target)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const ProfileFile profile(file.readAll());
-    for (const SettingsKey &k : settingsKeys) {
-        if (const auto value = ParseSettingsInteger(profile.value(k.section, k.key)))
-            apply(target, k, *value);
+    // All seventeen values from one pass over the file.
+    QList<ProfileKey> keys;
+    for (const SettingsKey &k : settingsKeys)
+        keys.append(ProfileKey{k.section, k.key});
+    const QList<QByteArray> values = ProfileFile(file.readAll()).values(keys);
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (const auto value = ParseSettingsInteger(values[i]))
+            apply(target, settingsKeys[i], *value);
     }
 }
 

@@ -1,8 +1,14 @@
-// The real program under a window manager: one copy per user, recovery after a killed copy, the
-// settings file after repeated runs, and a close that cannot save.
+// The real program under a window manager: one copy per user that no other user can block,
+// recovery after a killed copy, the settings file after repeated runs, and a close that cannot save.
 
 #include "waylandsession.h"
 #include "x11session.h"
+
+#include <QLocalServer>
+#include <QLockFile>
+
+#include <algorithm>
+#include <vector>
 
 using namespace e2e;
 
@@ -41,9 +47,18 @@ private slots:
     }
     void cleanupTestCase() { session_.reset(); }
 
+    // Any program file name works, however long: the lock and socket names do not grow with it.
+    void secondStart_endsAndBringsTheRunningCopyForward_data()
+    {
+        QTest::addColumn<QString>("exeName");
+        QTest::newRow("PorAddr") << "PorAddr";
+        QTest::newRow("60-character Japanese name")
+            << QString::fromUtf8("ぽるてアドレス帳").repeated(8).left(60);
+    }
     void secondStart_endsAndBringsTheRunningCopyForward()
     {
-        ProgramFolder folder;
+        QFETCH(QString, exeName);
+        ProgramFolder folder(RunAs::Self, exeName);
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         // A copy under another file name has its own marker: it runs beside the first.
         ProgramFolder other(RunAs::Self, QStringLiteral("PorAddrCopy"));
@@ -70,6 +85,86 @@ private slots:
 
         QVERIFY(beside.closeAndWait());
         QVERIFY(first.closeAndWait());
+    }
+
+    // Another local user plants a lock naming a running process, and a socket, under the names an
+    // earlier version used in the shared temporary folder, and makes the user's own runtime
+    // folder unusable. The user's start must still open its window and send that socket nothing.
+    // The shared folder here is a private stand-in for /tmp (sticky, open to all, TMPDIR).
+    void lockPlantedByAnotherUser_doesNotBlockTheStart_data()
+    {
+        QTest::addColumn<QString>("runtime");
+        QTest::newRow("no runtime folder") << "unset";
+        QTest::newRow("runtime folder of another user") << "shared";
+    }
+    void lockPlantedByAnotherUser_doesNotBlockTheStart()
+    {
+        QFETCH(QString, runtime);
+        if (geteuid() != 0)
+            QSKIP("needs root to plant files as one user and start the program as another");
+        QTemporaryDir shared(QStringLiteral("/tmp/poraddr-e2e-shared-XXXXXX"));
+        QVERIFY(shared.isValid());
+        QCOMPARE(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+        // The toolkit's own fallback runtime folder for nobody, taken first by the other user.
+        QVERIFY(QDir(shared.path()).mkdir(QStringLiteral("runtime-nobody")));
+        const QString oldName = shared.filePath(QStringLiteral("poraddr-%1").arg(uidNobody));
+        QLockFile plantedLock(oldName + QStringLiteral(".lock"));
+        QVERIFY(plantedLock.tryLock(0));
+        QLocalServer plantedSocket;
+        plantedSocket.setSocketOptions(QLocalServer::WorldAccessOption);
+        QVERIFY(plantedSocket.listen(oldName + QStringLiteral(".socket")));
+
+        ProgramFolder folder(RunAs::Unprivileged);
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        PorAddrProcess program(*session_, folder);
+        program.setEnvironment(QStringLiteral("TMPDIR"), shared.path());
+        program.setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"),
+                               runtime == QLatin1String("unset") ? QString() : shared.path());
+        QVERIFY(program.start());
+        QVERIFY2(!program.waitForMainWindow().isEmpty(), "a lock planted by another user blocked the start");
+        QVERIFY2(!plantedSocket.waitForNewConnection(0), "the start talked to another user's socket");
+        QVERIFY(program.closeAndWait());
+        QVERIFY(QFileInfo::exists(oldName + QStringLiteral(".lock")));
+    }
+
+    // Twelve starts at the same moment, twenty times: exactly one window each time, and none of
+    // the others shows "プログラムを起動できません" (a box with the program's default title).
+    void simultaneousStarts_openExactlyOneWindow()
+    {
+        ProgramFolder folder;
+        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        const QString errorBox = exactly(QStringLiteral("Poraddr"));
+        for (int round = 0; round < 20; ++round) {
+            std::vector<std::unique_ptr<PorAddrProcess>> starts;
+            for (int i = 0; i < 12; ++i)
+                starts.push_back(std::make_unique<PorAddrProcess>(*session_, folder));
+            for (auto &start : starts)
+                QVERIFY(start->start());
+            auto runningCount = [&] {
+                QCoreApplication::processEvents(); // lets the processes report their ends
+                return std::count_if(starts.begin(), starts.end(), [](auto &p) { return p->running(); });
+            };
+            bool errorShown = false;
+            waitFor(
+                [&] {
+                    errorShown = !session_->windows(errorBox).isEmpty();
+                    return errorShown || runningCount() <= 1;
+                },
+                30000, 100);
+            QVERIFY2(!errorShown,
+                     qPrintable(QStringLiteral("round %1: an error box beside the window").arg(round)));
+            QCOMPARE(runningCount(), 1);
+            PorAddrProcess *winner = nullptr;
+            for (auto &start : starts) {
+                if (start->running())
+                    winner = start.get();
+                else
+                    QCOMPARE(start->waitForExit(0), 0);
+            }
+            QVERIFY(!winner->waitForMainWindow().isEmpty());
+            QCOMPARE(session_->windows(exactly(mainTitle())).size(), 1);
+            QVERIFY(winner->closeAndWait());
+        }
     }
 
     void killedCopy_doesNotBlockTheNextStart()

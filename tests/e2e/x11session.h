@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -433,6 +434,8 @@ public:
 
     // Another copy's runtime folder, so that two program folders share one set of locks.
     void setRuntimeDir(const QString &dir) { runtimeDir_ = dir; }
+    // A variable for this start on top of the session's; a null value removes it.
+    void setEnvironment(const QString &name, const QString &value) { extraEnv_[name] = value; }
 
     bool start()
     {
@@ -441,6 +444,12 @@ public:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
                    runtimeDir_.isEmpty() ? folder_.runtimeDir() : runtimeDir_);
         env.insert(QStringLiteral("HOME"), folder_.homeDir());
+        for (auto it = extraEnv_.cbegin(); it != extraEnv_.cend(); ++it) {
+            if (it.value().isNull())
+                env.remove(it.key());
+            else
+                env.insert(it.key(), it.value());
+        }
         process_.setProcessEnvironment(env);
         process_.setWorkingDirectory(folder_.homeDir());
         process_.setStandardOutputFile(QProcess::nullDevice());
@@ -517,7 +526,7 @@ public:
     // Waits for the end of the process; its exit code, or -1 when it did not end in time or crashed.
     int waitForExit(int timeoutMs = 20000)
     {
-        if (!process_.waitForFinished(timeoutMs))
+        if (running() && !process_.waitForFinished(timeoutMs))
             return -1;
         stderr_ = process_.readAllStandardError();
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
@@ -548,6 +557,7 @@ private:
     const ProgramFolder &folder_;
     QProcess process_;
     QString mainWindow_, runtimeDir_;
+    QMap<QString, QString> extraEnv_;
     QByteArray stderr_;
 };
 

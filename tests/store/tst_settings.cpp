@@ -6,6 +6,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ADDRESS_SANITIZER
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ADDRESS_SANITIZER
+#endif
+#endif
+
 namespace {
 
 // Records every value applied, in order, on top of the window's layout values.
@@ -50,6 +58,7 @@ private slots:
     void firstCloseCreatesAllSeventeenKeys();
     void saveKeepsOtherContentAndRewritesOwnKeys();
     void emptyPathIsNeitherReadNorWritten();
+    void largeFileIsReadAndWrittenInBoundedMemory();
 };
 
 void TestSettings::integerText_data()
@@ -179,6 +188,33 @@ void TestSettings::emptyPathIsNeitherReadNorWritten()
     LoadSettings(QString(), target);
     SaveSettings(QString(), target);
     QVERIFY(target.applied.isEmpty());
+}
+
+// A settings file of 20 MB of blank lines before the program's keys, read and written by a child
+// whose address space is held to 512 MiB: a reader that kept something for every line would need
+// far more and fail. The lines stay as they were.
+void TestSettings::largeFileIsReadAndWrittenInBoundedMemory()
+{
+#ifdef UNDER_ADDRESS_SANITIZER
+    QSKIP("an address space limit does not work with AddressSanitizer's shadow memory");
+#endif
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
+    const QByteArray blank(20 * 1000 * 1000, '\n');
+    storetest::writeBytes(path, blank + "[Position]\r\nTop=7\r\n");
+    const storetest::ChildResult child = storetest::runChild(
+        {QStringLiteral("--memory"), QString::number(512 << 20), QStringLiteral("loadsettings"), dir.path()});
+    QVERIFY2(child.ran && child.exitCode == 0, child.output.constData());
+    QCOMPARE(child.value("applied"), QByteArray("Top=7"));
+    QVERIFY2(child.output.contains("\nok "), child.output.constData());
+    QByteArray expected = blank + "[Position]\r\nTop=11\r\nLeft=-22\r\nWidth=480\r\nHeight=258\r\n";
+    for (int list = 1; list <= 2; ++list) {
+        expected += "[List" + QByteArray::number(list) + "]\r\n";
+        for (int column = 0; column < (list == 1 ? 7 : 6); ++column)
+            expected += "Col" + QByteArray::number(column + 1) + '=' +
+                        QByteArray::number(list * 100 + column) + "\r\n";
+    }
+    QVERIFY(storetest::readBytes(path) == expected);
 }
 
 STORE_TEST_MAIN(TestSettings)

@@ -183,6 +183,11 @@ struct FixedTarget : SettingsTarget {
     void SetColumnWidth(int, int, int) override {}
 };
 
+// Prints the stored Top it is given.
+struct PrintingTarget : FixedTarget {
+    void SetTop(int value) override { print("applied", "Top=" + QByteArray::number(value)); }
+};
+
 // The operations a parent test asks for. Each prints "error <message>" when the store throws,
 // "ok" otherwise, and the folder's files with their digests when asked.
 int childMain(QStringList args)
@@ -195,6 +200,12 @@ int childMain(QStringList args)
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit r{limit, limit};
             if (::setrlimit(RLIMIT_FSIZE, &r) != 0)
+                return 3;
+        } else if (option == QLatin1String("--memory")) {
+            // An address space limit: memory beyond it cannot be had (the allocation fails).
+            const rlim_t limit = rlim_t(args.takeFirst().toLongLong());
+            rlimit r{limit, limit};
+            if (::setrlimit(RLIMIT_AS, &r) != 0)
                 return 3;
         } else if (option == QLatin1String("--old")) {
             // Known earlier content, written here because a fresh tmpfs starts empty.
@@ -233,6 +244,9 @@ int childMain(QStringList args)
     } else if (op == QLatin1String("progdir")) {
         print("dir", ProgramDirectory().toUtf8());
         return 0;
+    } else if (op == QLatin1String("loadsettings")) {
+        PrintingTarget target;
+        LoadSettings(book.SettingsPath, target);
     } else if (op != QLatin1String("settings")) {
         return 2;
     }
@@ -240,7 +254,7 @@ int childMain(QStringList args)
         print("saving", QByteArray());
         if (op == QLatin1String("export"))
             ExportMemberList(book);
-        else if (op == QLatin1String("settings"))
+        else if (op == QLatin1String("settings") || op == QLatin1String("loadsettings"))
             SaveSettings(book.SettingsPath, FixedTarget());
         else
             SaveLists(book);
