@@ -15,6 +15,7 @@
 #include "store/memberlist.h"
 #include "widgets/About.h"
 #include "widgets/appearance.h"
+#include "widgets/windowplacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,7 +25,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
-#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -32,7 +32,6 @@
 #include <QToolTip>
 #include <QTreeView>
 #include <QVBoxLayout>
-#include <QWindow>
 
 namespace {
 QString text(const char *utf8)
@@ -42,20 +41,7 @@ QString text(const char *utf8)
 
 constexpr int designedWidth = 480;
 constexpr int designedHeight = 258;
-// How long to wait for the window manager to tell the frame before taking the window as it is.
-constexpr int frameWaitMs = 1500;
 constexpr int hintDelayMs = 500;
-// The window system takes positions and sizes of 16 bits (X11); stored values beyond are brought
-// within before any rectangle is built, so what the window has is what the close writes back.
-constexpr int coordinateLimit = 32767;
-int clampedPosition(int value)
-{
-    return qBound(-coordinateLimit - 1, value, coordinateLimit);
-}
-int clampedSize(int value)
-{
-    return qBound(0, value, coordinateLimit);
-}
 constexpr int hintShowMs = 2500;
 } // namespace
 
@@ -113,14 +99,9 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
                                hintShowMs);
     });
 
-    frameTimer_ = new QTimer(this);
-    frameTimer_->setSingleShot(true);
-    frameTimer_->setInterval(frameWaitMs);
-    connect(frameTimer_, &QTimer::timeout, this, [this] { settleFrame(); });
-
     // The window is created at the designed size; where it goes is the window system's choice.
-    requestedOuter_ = QRect(0, 0, designedWidth, designedHeight);
     resize(designedWidth, designedHeight);
+    bounds_ = new OuterBounds(this);
 
     // The last page is the designed active one; loading list 2 successfully turns to list 1's page.
     PageControl1->setCurrentWidget(TabSheet2);
@@ -609,155 +590,44 @@ void TMainForm::MakePorMem1Click()
 
 // ---- Geometry: the settings hold the outer bounds of the window
 
-QRect TMainForm::outerGeometry() const
+std::optional<int> TMainForm::Top() const
 {
-    if (!frameKnown_) {
-        QRect outer = requestedOuter_;
-        if (isVisible()) { // a coordinate not stored is where the window system put the window
-            if (!leftGiven_)
-                outer.moveLeft(frameGeometry().left());
-            if (!topGiven_)
-                outer.moveTop(frameGeometry().top());
-        }
-        return outer;
-    }
-    if (isMinimized() && lastNormalOuter_.isValid())
-        return lastNormalOuter_;
-    return shownOuter();
+    return bounds_->top();
 }
 
-QRect TMainForm::shownOuter() const
+std::optional<int> TMainForm::Left() const
 {
-    // Right after maximising, the toolkit may still hold the frame of the normal window (borders that
-    // the maximised window no longer has) and place the frame a pixel outside the screen. A
-    // maximised window never reaches beyond the work area of its screen.
-    if (isMaximized() && screen())
-        return frameGeometry().intersected(screen()->availableGeometry());
-    return frameGeometry();
-}
-
-void TMainForm::setOuterGeometry(const QRect &outer)
-{
-    if (!frameKnown_) {
-        requestedOuter_ = outer;
-        // move() places the frame. With one coordinate stored the other is the window system's
-        // choice, known only once it has placed the window (settleFrame).
-        if (topGiven_ && leftGiven_)
-            move(outer.topLeft());
-        resize(outer.size()); // corrected by the frame's size once it is known
-        return;
-    }
-    if (isMaximized() || isMinimized())
-        showNormal();
-    const QSize frameExtra = frameGeometry().size() - geometry().size();
-    move(outer.topLeft());
-    resize(outer.size() - frameExtra);
-}
-
-void TMainForm::settleFrame()
-{
-    if (frameKnown_ || !isVisible())
-        return;
-    frameTimer_->stop();
-    frameKnown_ = true;
-    const QSize frameExtra = frameGeometry().size() - geometry().size();
-    resize(requestedOuter_.size() - frameExtra);
-    if (topGiven_ || leftGiven_) {
-        const QPoint placed = frameGeometry().topLeft();
-        const QPoint wanted(leftGiven_ ? requestedOuter_.left() : placed.x(),
-                            topGiven_ ? requestedOuter_.top() : placed.y());
-        if (placed != wanted)
-            move(wanted);
-    }
-    lastNormalOuter_ = QRect(frameGeometry().topLeft(), requestedOuter_.size());
-}
-
-void TMainForm::showEvent(QShowEvent *event)
-{
-    QMainWindow::showEvent(event);
-    if (!frameKnown_ && !frameTimer_->isActive()) {
-        // Without a window manager (or offscreen) there is no frame to wait for.
-        const bool framed = windowHandle() && QGuiApplication::platformName() == QLatin1String("xcb");
-        if (framed)
-            frameTimer_->start();
-        else
-            QTimer::singleShot(0, this, [this] { settleFrame(); });
-    }
-}
-
-void TMainForm::moveEvent(QMoveEvent *event)
-{
-    QMainWindow::moveEvent(event);
-    if (!frameKnown_ && isVisible() && frameGeometry().size() != geometry().size())
-        settleFrame();
-    if (frameKnown_ && !isMinimized() && !isMaximized())
-        lastNormalOuter_ = frameGeometry();
-}
-
-void TMainForm::resizeEvent(QResizeEvent *event)
-{
-    QMainWindow::resizeEvent(event);
-    if (!frameKnown_ && isVisible() && frameGeometry().size() != geometry().size())
-        settleFrame();
-    if (frameKnown_ && !isMinimized() && !isMaximized())
-        lastNormalOuter_ = frameGeometry();
-}
-
-void TMainForm::changeEvent(QEvent *event)
-{
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMaximized() && frameKnown_)
-        lastNormalOuter_ = shownOuter();
-}
-
-int TMainForm::Top() const
-{
-    return outerGeometry().top();
-}
-
-int TMainForm::Left() const
-{
-    return outerGeometry().left();
+    return bounds_->left();
 }
 
 int TMainForm::Width() const
 {
-    return outerGeometry().width();
+    return bounds_->outer().width();
 }
 
 int TMainForm::Height() const
 {
-    return outerGeometry().height();
+    return bounds_->outer().height();
 }
 
 void TMainForm::SetTop(int value)
 {
-    QRect outer = outerGeometry();
-    outer.moveTop(clampedPosition(value));
-    topGiven_ = true;
-    setOuterGeometry(outer);
+    bounds_->setTop(value);
 }
 
 void TMainForm::SetLeft(int value)
 {
-    QRect outer = outerGeometry();
-    outer.moveLeft(clampedPosition(value));
-    leftGiven_ = true;
-    setOuterGeometry(outer);
+    bounds_->setLeft(value);
 }
 
 void TMainForm::SetWidth(int value)
 {
-    QRect outer = outerGeometry();
-    outer.setWidth(clampedSize(value));
-    setOuterGeometry(outer);
+    bounds_->setWidth(value);
 }
 
 void TMainForm::SetHeight(int value)
 {
-    QRect outer = outerGeometry();
-    outer.setHeight(clampedSize(value));
-    setOuterGeometry(outer);
+    bounds_->setHeight(value);
 }
 
 int TMainForm::ColumnWidth(int list, int column) const

@@ -4,7 +4,6 @@
 #include "store/settings.h"
 
 #include <QMainWindow>
-#include <QRect>
 
 class AddressListModel;
 class QAction;
@@ -14,6 +13,7 @@ class QToolBar;
 class QToolButton;
 class QTreeView;
 class QTimer;
+class OuterBounds;
 class TInputDlg;
 
 // The main window: both lists on their tabs, the menus and tool bar, and every command handler.
@@ -72,8 +72,8 @@ public:
     void BringToFront(const QByteArray &activationToken);
 
     // SettingsTarget: outer bounds of the window and the column widths.
-    int Top() const override;
-    int Left() const override;
+    std::optional<int> Top() const override;
+    std::optional<int> Left() const override;
     int Width() const override;
     int Height() const override;
     void SetTop(int value) override;
@@ -87,10 +87,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void moveEvent(QMoveEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-    void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -106,10 +102,6 @@ private:
     AddressEntry ReadDialog() const;
     void MoveSelected(int direction);
     void openField(Field field);
-    QRect outerGeometry() const;
-    QRect shownOuter() const;
-    void setOuterGeometry(const QRect &outer);
-    void settleFrame();
 
     AddressBook book_;
     AddressListModel *model1_ = nullptr;
@@ -117,12 +109,7 @@ private:
     bool settingsRead_ = false;
     bool closing_ = false;
 
-    // Until the window manager has told us the frame, the outer bounds are what was asked for.
-    QRect requestedOuter_;
-    bool topGiven_ = false, leftGiven_ = false; // read from the settings
-    bool frameKnown_ = false;
-    QRect lastNormalOuter_;
-    QTimer *frameTimer_ = nullptr;
+    OuterBounds *bounds_ = nullptr; // what the settings keep of the window's place and size
 
     // Column widths as set or dragged; a negative stored width shows as 0 and is written back as it was.
     int widths_[2][7] = {{50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50, 0}};

@@ -5,6 +5,8 @@
 #include "store/cp932.h"
 #include "store/errors.h"
 #include "widgets/appearance.h"
+#include "widgets/muldiv.h"
+#include "widgets/windowplacement.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -189,14 +191,7 @@ int TInputDlg::ShowModal()
         return hook(*this);
 
     if (!shownBefore_) {
-        PlaceByFrame(this, [this](const QMargins &frame) {
-            const QScreen *screen = QGuiApplication::primaryScreen();
-            const QRect area = screen ? screen->geometry() : QRect(0, 0, 640, 480);
-            const int outerWidth = width() + frame.left() + frame.right();
-            const int outerHeight = height() + frame.top() + frame.bottom();
-            return QPoint(area.x() + std::max(0, (area.width() - outerWidth) / 2),
-                          area.y() + std::max(0, (area.height() - outerHeight) / 2));
-        });
+        windowplacement::centreOnScreen(this, true);
         shownBefore_ = true;
     } else {
         move(lastPosition_);

@@ -1,6 +1,8 @@
 #include "app/messagedialog.h"
 
 #include "app/apptitle.h"
+#include "widgets/muldiv.h"
+#include "widgets/windowplacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,8 +14,6 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTextLayout>
-#include <QTimer>
-#include <QWindow>
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -70,13 +70,6 @@ QStyle::StandardPixmap iconOf(MsgDlgType type, bool *hasIcon)
     return QStyle::SP_CustomBase;
 }
 
-QRect primaryScreenGeometry()
-{
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        return screen->geometry();
-    return QRect(0, 0, 640, 480);
-}
-
 MessageAnswerer &answererSlot()
 {
     static MessageAnswerer answerer;
@@ -84,15 +77,6 @@ MessageAnswerer &answererSlot()
 }
 
 } // namespace
-
-int MulDiv(int a, int b, int c)
-{
-    if (c == 0)
-        return -1;
-    const qint64 product = qint64(a) * b;
-    const qint64 magnitude = (std::abs(product) * 2 + std::abs(qint64(c))) / (2 * std::abs(qint64(c)));
-    return int(((product < 0) != (c < 0)) ? -magnitude : magnitude);
-}
 
 QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth)
 {
@@ -122,54 +106,6 @@ QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth
         lines += paragraphLines;
     }
     return lines;
-}
-
-QMargins ExpectedFrameMargins(const QWidget *window)
-{
-    auto marginsOf = [](const QWidget *w) {
-        const QWindow *handle = w->windowHandle();
-        return handle ? handle->frameMargins() : QMargins();
-    };
-    if (window) {
-        // Some platforms know the frame as soon as the native window exists, before it is shown.
-        const_cast<QWidget *>(window)->winId();
-        if (!marginsOf(window).isNull())
-            return marginsOf(window);
-    }
-    const QWidget *active = QApplication::activeWindow();
-    if (active && active != window && active->isVisible() && !marginsOf(active).isNull())
-        return marginsOf(active);
-    for (const QWidget *other : QApplication::topLevelWidgets()) {
-        if (other != window && other->isVisible() && !marginsOf(other).isNull())
-            return marginsOf(other);
-    }
-    return QMargins();
-}
-
-void PlaceByFrame(QWidget *window, const std::function<QPoint(const QMargins &)> &place)
-{
-    const QMargins expected = ExpectedFrameMargins(window);
-    window->move(place(expected));
-    if (!window->windowHandle())
-        return;
-    // The frame is known only after the window manager has framed the window, a moment after it
-    // is shown; look a few times, then give up (some platforms draw no frame at all).
-    auto *check = new QTimer(window);
-    check->setInterval(20);
-    auto remaining = std::make_shared<int>(25);
-    QObject::connect(check, &QTimer::timeout, window, [window, check, expected, place, remaining] {
-        if (!window->isVisible() || --*remaining < 0) {
-            check->deleteLater();
-            return;
-        }
-        const QMargins actual = window->windowHandle()->frameMargins();
-        if (actual.isNull())
-            return; // not framed yet
-        if (actual != expected)
-            window->move(place(actual));
-        check->deleteLater();
-    });
-    check->start();
 }
 
 QString MessageTitle(MsgDlgType type)
@@ -218,7 +154,7 @@ TMessageForm::TMessageForm(const QString &text, MsgDlgType type, MsgDlgButtons b
         buttonWidth = std::max(buttonWidth, needed);
     }
 
-    const QRect screen = primaryScreenGeometry();
+    const QRect screen = windowplacement::primaryScreenArea();
     const QString wrapped = WrapMessageText(text, messageFont, screen.width() / 2).join(QLatin1Char('\n'));
     const QRect textRect =
         text.isEmpty() ? QRect() : metrics.boundingRect(QRect(), Qt::AlignLeft | Qt::TextExpandTabs, wrapped);
@@ -297,13 +233,7 @@ QPushButton *TMessageForm::button(MsgDlgBtn which) const
 
 void TMessageForm::centreOnScreen()
 {
-    PlaceByFrame(this, [this](const QMargins &frame) {
-        const QRect screen = primaryScreenGeometry();
-        const int outerWidth = width() + frame.left() + frame.right();
-        const int outerHeight = height() + frame.top() + frame.bottom();
-        return QPoint(screen.x() + screen.width() / 2 - outerWidth / 2,
-                      screen.y() + screen.height() / 2 - outerHeight / 2);
-    });
+    windowplacement::centreOnScreen(this);
 }
 
 void TMessageForm::reject()

@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QFlags>
-#include <QMargins>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -61,20 +60,9 @@ private:
     Metrics metrics_;
 };
 
-// MulDiv as the layout rules use it: a * b / c rounded to the nearest integer, halves away from zero.
-int MulDiv(int a, int b, int c);
-
 // The text as the dialog lays it out: broken into lines no wider than maxWidth, at word breaks where
 // a line has one and between characters where it has none (Japanese text, overlong words).
 QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth);
-
-// The frame a top-level window will get from the window system. Before a window is first shown its
-// own frame is unknown, so the frame of a window already on screen stands in for it.
-QMargins ExpectedFrameMargins(const QWidget *window);
-
-// Puts a top-level window where place() says for its frame. Where the frame turns out other than
-// expected once the window system has framed the shown window, it is placed once more.
-void PlaceByFrame(QWidget *window, const std::function<QPoint(const QMargins &)> &place);
 
 // Builds, shows modally and destroys a message dialog; returns the result of the button pressed,
 // or mrCancel (2) when it was closed by its close box.

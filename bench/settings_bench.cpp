@@ -18,8 +18,8 @@ namespace {
 struct Window : SettingsTarget {
     int top = 0, left = 0, width = 480, height = 258;
     int columns[3][7] = {{}, {50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
-    int Top() const override { return top; }
-    int Left() const override { return left; }
+    std::optional<int> Top() const override { return top; }
+    std::optional<int> Left() const override { return left; }
     int Width() const override { return width; }
     int Height() const override { return height; }
     void SetTop(int v) override { top = v; }

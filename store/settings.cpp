@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
+
 namespace {
 
 enum class Slot { Top, Left, Width, Height, Column };
@@ -32,7 +34,7 @@ const SettingsKey settingsKeys[] = {
 };
 static_assert(sizeof(settingsKeys) / sizeof(settingsKeys[0]) == 4 + List1ColumnCount + List2ColumnCount);
 
-int current(const SettingsTarget &target, const SettingsKey &k)
+std::optional<int> current(const SettingsTarget &target, const SettingsKey &k)
 {
     switch (k.slot) {
     case Slot::Top:
@@ -95,7 +97,9 @@ void SaveSettings(const QString &path, const SettingsTarget &target)
     if (path.isEmpty())
         return;
     QList<ProfileWrite> writes;
-    for (const SettingsKey &k : settingsKeys)
-        writes.append({k.section, k.key, IntegerText(current(target, k))});
+    for (const SettingsKey &k : settingsKeys) {
+        if (const std::optional<int> value = current(target, k)) // a position nobody knows is not made up
+            writes.append({k.section, k.key, IntegerText(*value)});
+    }
     WritePrivateProfileStrings(path, writes);
 }

@@ -2,13 +2,17 @@
 
 #include <QString>
 
+#include <optional>
+
 // What the settings file stores: the main window's outer bounds and the column widths of both
 // lists. The window implements it; the store needs no window.
 class SettingsTarget {
 public:
     virtual ~SettingsTarget() = default;
-    virtual int Top() const = 0;
-    virtual int Left() const = 0;
+    // Empty where the window system tells no positions (Wayland) and none was read: the settings
+    // then keep what they held rather than a made-up 0.
+    virtual std::optional<int> Top() const = 0;
+    virtual std::optional<int> Left() const = 0;
     virtual int Width() const = 0;
     virtual int Height() const = 0;
     virtual void SetTop(int value) = 0;

@@ -5,6 +5,7 @@
 #include "widgets/URLLabel.h"
 #include "widgets/appearance.h"
 #include "widgets/memorytext.h"
+#include "widgets/windowplacement.h"
 
 #include <QFrame>
 #include <QGuiApplication>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QWindow>
 
 namespace {
 constexpr int clientWidth = 349;
@@ -152,63 +152,12 @@ void TAboutDlg::setVisible(bool visible)
     // report the frame where it already knows it.
     if (visible && !isVisible()) {
         create();
-        placeBeforeShowing();
+        windowplacement::placeByFrame(this, [this](const QMargins &frame) {
+            const QScreen *screen =
+                parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+            return windowplacement::centredFrame(
+                screen ? screen->geometry() : windowplacement::primaryScreenArea(), size(), frame);
+        });
     }
     QDialog::setVisible(visible);
-}
-
-bool TAboutDlg::event(QEvent *event)
-{
-    const bool handled = QDialog::event(event);
-    // Under a window manager the frame becomes known only once the box is on the screen, and not
-    // always with a move. The first time it is known, the frame is put where it belongs; after
-    // that the box stays wherever the user moves it.
-    switch (event->type()) {
-    case QEvent::Move:
-    case QEvent::Show:
-    case QEvent::WindowActivate:
-        if (awaitingFrame_ && isVisible() && !frameMargins().isNull()) {
-            awaitingFrame_ = false;
-            const QPoint centred = centredFramePosition(frameMargins());
-            if (frameGeometry().topLeft() != centred)
-                move(centred);
-        }
-        break;
-    default:
-        break;
-    }
-    return handled;
-}
-
-QMargins TAboutDlg::frameMargins() const
-{
-    const QWindow *window = windowHandle();
-    return window ? window->frameMargins() : QMargins();
-}
-
-QPoint TAboutDlg::centredFramePosition(const QMargins &frame) const
-{
-    const QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect(QPoint(0, 0), size());
-    const QSize outer = size().grownBy(frame);
-    return {area.left() + (area.width() - outer.width()) / 2,
-            area.top() + (area.height() - outer.height()) / 2};
-}
-
-void TAboutDlg::placeBeforeShowing()
-{
-    awaitingFrame_ = true;
-    const QMargins frame = frameMargins();
-    if (!frame.isNull()) {
-        move(centredFramePosition(frame));
-        return;
-    }
-    // Frame not known yet: a frame position cannot be honoured, so the client area is placed
-    // where the frame would put it. The owner's frame is the best guess, since the same window
-    // manager draws both.
-    QMargins guess;
-    if (parentWidget() && parentWidget()->window()->windowHandle())
-        guess = parentWidget()->window()->windowHandle()->frameMargins();
-    const QPoint frameAt = centredFramePosition(guess);
-    setGeometry(QRect(frameAt + QPoint(guess.left(), guess.top()), size()));
 }

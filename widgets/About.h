@@ -48,13 +48,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
-    bool event(QEvent *event) override;
 
 private:
     void FormCreate();
-    void placeBeforeShowing();
-    QPoint centredFramePosition(const QMargins &frame) const;
-    QMargins frameMargins() const;
-
-    bool awaitingFrame_ = false;
 };

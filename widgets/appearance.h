@@ -11,5 +11,5 @@
 QFont ProgramFont();
 
 QIcon ProgramIcon();
-QPixmap ProgramPicture();      // the icon as a 32 x 32 picture
+QPixmap ProgramPicture(); // the icon as a 32 x 32 picture
 QPixmap CoolBarBackground();

@@ -500,8 +500,8 @@ void TestMainForm::settingsAreAppliedAndWrittenBack()
                            "[List1]\r\nCol1=10\r\nCol7=0\r\n[List2]\r\nCol6=-5\r\n[Other]\r\nKey=kept\r\n";
     writeBytes(f.path("PorAddr.ini"), ini);
     TMainForm &form = f.open();
-    QCOMPARE(form.Top(), 100);
-    QCOMPARE(form.Left(), 32);
+    QCOMPARE(form.Top(), std::optional<int>(100));
+    QCOMPARE(form.Left(), std::optional<int>(32));
     QCOMPARE(form.Width(), 600);
     QCOMPARE(form.Height(), 400);
     QCOMPARE(form.ListView1->header()->sectionSize(0), 10);
@@ -708,7 +708,7 @@ void TestMainForm::storedBoundsAsTheWindowHasThem()
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTest::qWait(20);
-        placed = QPoint(form.Left(), form.Top());
+        placed = QPoint(form.Left().value_or(-1), form.Top().value_or(-1));
     }
     MainFormFixture f;
     writeBytes(f.path("PorAddr.ini"), "[Position]\r\n" + position);
@@ -719,8 +719,8 @@ void TestMainForm::storedBoundsAsTheWindowHasThem()
     }
     const int top = bounds[0] == -1 ? placed.y() : bounds[0];
     const int left = bounds[1] == -1 ? placed.x() : bounds[1];
-    QTRY_COMPARE(form.Top(), top);
-    QCOMPARE(form.Left(), left);
+    QTRY_COMPARE(form.Top(), std::optional<int>(top));
+    QCOMPARE(form.Left(), std::optional<int>(left));
     if (shown)
         QCOMPARE(form.frameGeometry().topLeft(), QPoint(left, top));
     QCOMPARE(form.Width(), bounds[2]);

@@ -1,6 +1,7 @@
 #include "app/apptitle.h"
 #include "app/messagedialog.h"
 #include "modaldriver.h"
+#include "widgets/muldiv.h"
 
 #include "support/scopedhook.h"
 

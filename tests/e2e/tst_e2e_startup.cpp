@@ -347,16 +347,23 @@ private slots:
     {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<bool>("wayland");
-        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
-        QTest::newRow("SIGTERM on Wayland") << int(SIGTERM) << true;
+        QTest::addColumn<QByteArray>("position"); // stored before, and expected after
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false << QByteArray();
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false << QByteArray();
+        // Wayland tells no window positions: the close writes back those read, and makes none up.
+        QTest::newRow("SIGTERM on Wayland") << int(SIGTERM) << true << QByteArray();
+        QTest::newRow("SIGTERM on Wayland, stored position")
+            << int(SIGTERM) << true << QByteArray("Top=100\r\nLeft=150\r\n");
     }
     void terminateSignal_savesAndEnds()
     {
         QFETCH(int, signalNumber);
         QFETCH(bool, wayland);
+        QFETCH(QByteArray, position);
         ProgramFolder folder;
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
+        if (!position.isEmpty())
+            QVERIFY(folder.write(QStringLiteral("PorAddr.ini"), "[Position]\r\n" + position));
         const QByteArray list2 = crlfLines({"friend", "mail", "", "", "", "memo"});
         QByteArray lfOnly = list2;
         lfOnly.replace("\r\n", "\n");
@@ -387,7 +394,13 @@ private slots:
             QCOMPARE(program.waitForExit(), 0);
         }
         QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), list2);
-        QVERIFY(folder.exists(QStringLiteral("PorAddr.ini")));
+        const QStringList written = sectionOf(folder.read(QStringLiteral("PorAddr.ini")), "Position");
+        QVERIFY2(written.contains(QStringLiteral("Width=480")), qPrintable(written.join(' ')));
+        if (wayland) {
+            QStringList expected =
+                QString::fromLatin1(position).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+            QCOMPARE(written.filter(QRegularExpression("^(Top|Left)=")), expected);
+        }
     }
 
     void readOnlyFolderAtClose_reportsAndKeepsTheWindow_data()

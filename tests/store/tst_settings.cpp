@@ -22,8 +22,8 @@ struct RecordingTarget : SettingsTarget {
     int columns[3][7] = {{}, {50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
     QStringList applied;
 
-    int Top() const override { return top; }
-    int Left() const override { return left; }
+    std::optional<int> Top() const override { return top; }
+    std::optional<int> Left() const override { return left; }
     int Width() const override { return width; }
     int Height() const override { return height; }
     void SetTop(int v) override { top = v, applied << QStringLiteral("Top=%1").arg(v); }

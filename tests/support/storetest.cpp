@@ -171,8 +171,8 @@ void printFolder(const QString &dir)
 }
 
 struct FixedTarget : SettingsTarget {
-    int Top() const override { return 11; }
-    int Left() const override { return -22; }
+    std::optional<int> Top() const override { return 11; }
+    std::optional<int> Left() const override { return -22; }
     int Width() const override { return 480; }
     int Height() const override { return 258; }
     void SetTop(int) override {}
