@@ -47,9 +47,9 @@ constexpr int hintShowMs = 2500;
 
 TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWindow(parent)
 {
-    setWindowTitle(MainTitle());
-    setWindowIcon(ProgramIcon());
-    setFont(ProgramFont());
+    setWindowTitle(mainTitle());
+    setWindowIcon(programIcon());
+    setFont(programFont());
     setObjectName(QStringLiteral("MainForm"));
 
     model1_ = new AddressListModel(book_.List1, this);
@@ -105,7 +105,7 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
 
     // The last page is the designed active one; loading list 2 successfully turns to list 1's page.
     PageControl1->setCurrentWidget(TabSheet2);
-    Guarded([&] { FormCreate(programDirectory); });
+    guarded([&] { FormCreate(programDirectory); });
     // The keyboard starts in the list that is shown, so the arrow keys select rows at once.
     (PageControl1->currentWidget() == TabSheet1 ? ListView1 : ListView2)->setFocus();
 }
@@ -121,13 +121,13 @@ void TMainForm::buildMenus()
         menu->setObjectName(QString::fromLatin1(name));
         menu->setFont(QApplication::font("QMenu"));
         if (rule)
-            connect(menu, &QMenu::aboutToShow, this, [this, rule] { Guarded([&] { (this->*rule)(); }); });
+            connect(menu, &QMenu::aboutToShow, this, [this, rule] { guarded([&] { (this->*rule)(); }); });
         return menu;
     };
     auto addItem = [&](QMenu *menu, const char *caption, const char *name, void (TMainForm::*handler)()) {
         QAction *action = menu->addAction(text(caption));
         action->setObjectName(QString::fromLatin1(name));
-        connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this, [this, handler] { guarded([&] { (this->*handler)(); }); });
         return action;
     };
 
@@ -163,7 +163,7 @@ void TMainForm::buildToolBar()
     CoolBar1->setFixedHeight(24);
     CoolBar1->setAutoFillBackground(true);
     QPalette palette = CoolBar1->palette();
-    palette.setBrush(QPalette::Window, QBrush(CoolBarBackground()));
+    palette.setBrush(QPalette::Window, QBrush(coolBarBackground()));
     CoolBar1->setPalette(palette);
     auto *band = new QHBoxLayout(CoolBar1);
     band->setContentsMargins(2, 2, 2, 2);
@@ -193,7 +193,7 @@ void TMainForm::buildToolBar()
         // 69 pixels as designed; a substitute font whose caption would be clipped gets the room it needs.
         button->setFixedSize(qMax(69, button->fontMetrics().horizontalAdvance(button->text()) + 6), 20);
         connect(button, &QToolButton::clicked, this,
-                [this, handler] { Guarded([&] { (this->*handler)(); }); });
+                [this, handler] { guarded([&] { (this->*handler)(); }); });
         ToolBar1->addWidget(button);
         return button;
     };
@@ -276,7 +276,7 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
             QMetaObject::invokeMethod(
                 this,
                 [this, view] {
-                    Guarded([&] { view == ListView1 ? ListView1DblClick() : ListView2DblClick(); });
+                    guarded([&] { view == ListView1 ? ListView1DblClick() : ListView2DblClick(); });
                 },
                 Qt::QueuedConnection);
         }
@@ -303,14 +303,14 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 
 // ---- Start-up and close
 
-void TMainForm::FormCreate(const QString &programDirectory)
+void TMainForm::FormCreate(const QString &folder)
 {
-    const QString directory = programDirectory.isEmpty() ? ProgramDirectory() : programDirectory;
-    SetListPaths(book_, directory);
+    const QString directory = folder.isEmpty() ? programDirectory() : folder;
+    setListPaths(book_, directory);
     auto afterLoading = [this] {
-        model1_->Reload();
-        model2_->Reload();
-        PageControl1->setCurrentWidget(book_.List2Loaded ? TabSheet1 : TabSheet2);
+        model1_->reload();
+        model2_->reload();
+        PageControl1->setCurrentWidget(book_.list2Loaded ? TabSheet1 : TabSheet2);
     };
     try {
         LoadLists(book_);
@@ -319,7 +319,7 @@ void TMainForm::FormCreate(const QString &programDirectory)
         throw;
     }
     afterLoading();
-    book_.SettingsPath = SettingsPathIn(directory);
+    book_.SettingsPath = settingsPathIn(directory);
     LoadSettings(book_.SettingsPath, *this);
     settingsRead_ = true;
 }
@@ -328,11 +328,11 @@ bool TMainForm::FormCloseQuery()
 {
     bool saved = false;
     closing_ = true;
-    Guarded([&] {
+    guarded([&] {
         // Edits to a list whose file could not be read cannot be saved without losing that file:
         // the user decides, before anything is written, whether to close all the same.
         for (const int list : {1, 2}) {
-            if (!ListFileKept(book_, list) || !(list == 1 ? book_.List1 : book_.List2).Changed())
+            if (!listFileKept(book_, list) || !(list == 1 ? book_.List1 : book_.List2).changed())
                 continue;
             const QString path = QDir::toNativeSeparators(list == 1 ? book_.List1Path : book_.List2Path);
             const int answer = MessageDialog(
@@ -366,7 +366,7 @@ void TMainForm::Exit1Click()
     close();
 }
 
-void TMainForm::BringToFront(const QByteArray &activationToken)
+void TMainForm::bringToFront(const QByteArray &activationToken)
 {
     if (!activationToken.isEmpty())
         qputenv("XDG_ACTIVATION_TOKEN", activationToken);
@@ -397,8 +397,8 @@ void TMainForm::Execute1Click()
         return;
     }
     const AddressList &list = activeModel()->list();
-    Mail1->setEnabled(!IsEmptyField(list.FieldOf(row, Field::Mail)));
-    Home1->setEnabled(!IsEmptyField(list.FieldOf(row, Field::Home)));
+    Mail1->setEnabled(!isEmptyField(list.fieldOf(row, Field::Mail)));
+    Home1->setEnabled(!isEmptyField(list.fieldOf(row, Field::Home)));
 }
 
 // ---- Active list and selection
@@ -431,9 +431,9 @@ void TMainForm::PrepareNew()
     const bool list1 = activeListNumber() == 1;
     InputDlg->StaticText1->setVisible(list1);
     InputDlg->SpinEdit1->setVisible(list1);
-    InputDlg->SpinEdit1->SetValue(1);
-    for (int i = 0; i < TextFieldCount; ++i)
-        InputDlg->SetEditBytes(i, QByteArray());
+    InputDlg->SpinEdit1->setValue(1);
+    for (int i = 0; i < textFieldCount; ++i)
+        InputDlg->setEditBytes(i, QByteArray());
 }
 
 void TMainForm::PrepareModify(int row)
@@ -443,29 +443,29 @@ void TMainForm::PrepareModify(int row)
     InputDlg->StaticText1->setVisible(list1);
     InputDlg->SpinEdit1->setVisible(list1);
     if (list1) {
-        const std::optional<qint32> number = ParseIntegerText(QByteArrayView(entry.Number));
+        const std::optional<qint32> number = parseIntegerText(QByteArrayView(entry.Number));
         if (!number)
             throw PorError(messages::notAnInteger(cp932::decode(entry.Number)));
-        InputDlg->SpinEdit1->SetValue(*number);
+        InputDlg->SpinEdit1->setValue(*number);
     }
-    for (int i = 0; i < TextFieldCount; ++i)
-        InputDlg->SetEditBytes(i, entry.field(TextFields[i]));
+    for (int i = 0; i < textFieldCount; ++i)
+        InputDlg->setEditBytes(i, entry.field(textFields[i]));
 }
 
 AddressEntry TMainForm::ReadDialog() const
 {
     AddressEntry entry;
     // The field's own leaving rule keeps the value in range; the bound holds whatever way OK was reached.
-    entry.Number = IntegerText(qBound(0, InputDlg->SpinEdit1->Value(), 99));
-    for (int i = 0; i < TextFieldCount; ++i)
-        entry.field(TextFields[i]) = InputDlg->EditBytes(i);
+    entry.Number = integerText(qBound(0, InputDlg->SpinEdit1->Value(), 99));
+    for (int i = 0; i < textFieldCount; ++i)
+        entry.field(textFields[i]) = InputDlg->editBytes(i);
     return entry;
 }
 
 void TMainForm::New1Click()
 {
     PrepareNew();
-    if (InputDlg->ShowModal() != mrOk)
+    if (InputDlg->showModal() != mrOk)
         return;
     activeModel()->Append(ReadDialog());
 }
@@ -475,7 +475,7 @@ void TMainForm::Modify1Click()
     if (selectedRow() < 0)
         return;
     PrepareModify(selectedRow());
-    if (InputDlg->ShowModal() != mrOk)
+    if (InputDlg->showModal() != mrOk)
         return;
     const int row = selectedRow();
     if (row >= 0)
@@ -542,13 +542,13 @@ void TMainForm::openField(Field field)
     const int row = selectedRow();
     if (row < 0)
         return;
-    const QByteArray value = activeModel()->list().FieldOf(row, field);
-    if (IsEmptyField(value))
+    const QByteArray value = activeModel()->list().fieldOf(row, field);
+    if (isEmptyField(value))
         return;
     const QString target = cp932::decode(value);
     if (field == Field::Mail) {
-        ShellOpen(MailTarget(target));
-    } else if (const std::optional<QUrl> url = HomeTarget(target)) {
+        ShellOpen(mailTarget(target));
+    } else if (const std::optional<QUrl> url = homeTarget(target)) {
         ShellOpen(*url);
     }
 }
@@ -563,14 +563,14 @@ void TMainForm::Home1Click()
     openField(Field::Home);
 }
 
-QString TMainForm::TopPageAddress()
+QString TMainForm::topPageAddress()
 {
     return QStringLiteral("http://www.example.jp/");
 }
 
 void TMainForm::PorTop1Click()
 {
-    ShellOpen(QUrl(TopPageAddress()));
+    ShellOpen(QUrl(topPageAddress()));
 }
 
 void TMainForm::About1Click()
@@ -581,7 +581,7 @@ void TMainForm::About1Click()
 
 void TMainForm::MakePorMem1Click()
 {
-    if (!ExportMemberList(book_))
+    if (!exportMemberList(book_))
         return;
     MessageDialog(text("ぽるてアドレス帳のフォルダにPorMem."
                        "txtを作成しました。このファイルをぽるてソフトのフォルダにコピーしてお使い下さい。"),
@@ -590,52 +590,52 @@ void TMainForm::MakePorMem1Click()
 
 // ---- Geometry: the settings hold the outer bounds of the window
 
-std::optional<int> TMainForm::Top() const
+std::optional<int> TMainForm::outerTop() const
 {
     return bounds_->top();
 }
 
-std::optional<int> TMainForm::Left() const
+std::optional<int> TMainForm::outerLeft() const
 {
     return bounds_->left();
 }
 
-int TMainForm::Width() const
+int TMainForm::outerWidth() const
 {
     return bounds_->outer().width();
 }
 
-int TMainForm::Height() const
+int TMainForm::outerHeight() const
 {
     return bounds_->outer().height();
 }
 
-void TMainForm::SetTop(int value)
+void TMainForm::setOuterTop(int value)
 {
     bounds_->setTop(value);
 }
 
-void TMainForm::SetLeft(int value)
+void TMainForm::setOuterLeft(int value)
 {
     bounds_->setLeft(value);
 }
 
-void TMainForm::SetWidth(int value)
+void TMainForm::setOuterWidth(int value)
 {
     bounds_->setWidth(value);
 }
 
-void TMainForm::SetHeight(int value)
+void TMainForm::setOuterHeight(int value)
 {
     bounds_->setHeight(value);
 }
 
-int TMainForm::ColumnWidth(int list, int column) const
+int TMainForm::columnWidth(int list, int column) const
 {
     return widths_[list - 1][column];
 }
 
-void TMainForm::SetColumnWidth(int list, int column, int width)
+void TMainForm::setColumnWidth(int list, int column, int width)
 {
     widths_[list - 1][column] = width;
     QTreeView *view = list == 1 ? ListView1 : ListView2;

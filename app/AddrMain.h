@@ -17,7 +17,7 @@ class OuterBounds;
 class TInputDlg;
 
 // The main window: both lists on their tabs, the menus and tool bar, and every command handler.
-// Handlers run inside Guarded(): an error is reported and the window goes on.
+// Handlers run inside guarded(): an error is reported and the window goes on.
 class TMainForm : public QMainWindow, public SettingsTarget {
     Q_OBJECT
 public:
@@ -26,10 +26,10 @@ public:
     explicit TMainForm(const QString &programDirectory = QString(), QWidget *parent = nullptr);
     ~TMainForm() override;
 
-    void SetInputDlg(TInputDlg *dialog) { InputDlg = dialog; }
+    void setInputDlg(TInputDlg *dialog) { InputDlg = dialog; }
 
-    AddressBook &Book() { return book_; }
-    AddressListModel *Model(int list) const { return list == 1 ? model1_ : model2_; }
+    AddressBook &book() { return book_; }
+    AddressListModel *model(int list) const { return list == 1 ? model1_ : model2_; }
 
     // Parts, by the names users and tests know them.
     QWidget *CoolBar1 = nullptr;
@@ -46,11 +46,11 @@ public:
     TInputDlg *InputDlg = nullptr;
 
     // Command handlers.
-    void FormCreate(const QString &programDirectory);
+    void FormCreate(const QString &folder);
     // Saves lists then settings; false when a save failed (already reported) or the user chose to
     // stay because a list's changes could not be saved.
     bool FormCloseQuery();
-    bool IsClosing() const { return closing_; } // a close query is running (it may be showing a box)
+    bool isClosing() const { return closing_; } // a close query is running (it may be showing a box)
     void File1Click();
     void Edit1Click();
     void Execute1Click();
@@ -69,21 +69,21 @@ public:
     void ListView2DblClick();
 
     // The running copy is asked to come to the front by a second start.
-    void BringToFront(const QByteArray &activationToken);
+    void bringToFront(const QByteArray &activationToken);
 
     // SettingsTarget: outer bounds of the window and the column widths.
-    std::optional<int> Top() const override;
-    std::optional<int> Left() const override;
-    int Width() const override;
-    int Height() const override;
-    void SetTop(int value) override;
-    void SetLeft(int value) override;
-    void SetWidth(int value) override;
-    void SetHeight(int value) override;
-    int ColumnWidth(int list, int column) const override;
-    void SetColumnWidth(int list, int column, int width) override;
+    std::optional<int> outerTop() const override;
+    std::optional<int> outerLeft() const override;
+    int outerWidth() const override;
+    int outerHeight() const override;
+    void setOuterTop(int value) override;
+    void setOuterLeft(int value) override;
+    void setOuterWidth(int value) override;
+    void setOuterHeight(int value) override;
+    int columnWidth(int list, int column) const override;
+    void setColumnWidth(int list, int column, int width) override;
 
-    static QString TopPageAddress();
+    static QString topPageAddress();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

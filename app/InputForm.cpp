@@ -96,7 +96,7 @@ TInputDlg::TInputDlg(QWidget *parent)
     const auto place = [&scaled](QWidget *w, const Box &b) {
         w->setGeometry(scaled(b.left), scaled(b.top), scaled(b.width), scaled(b.height));
     };
-    QFont font = ProgramFont();
+    QFont font = programFont();
     font.setPixelSize(scaled(12));
     setFont(font);
     setFixedSize(scaled(clientWidth), scaled(clientHeight));
@@ -118,7 +118,7 @@ TInputDlg::TInputDlg(QWidget *parent)
             SpinEdit1 = new TSpinEdit(this);
             SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
             place(SpinEdit1, spinBox);
-            SpinEdit1->SetValue(1);
+            SpinEdit1->setValue(1);
         }
     }
     for (int i = 0; i < 6; ++i) {
@@ -146,7 +146,7 @@ TInputDlg::TInputDlg(QWidget *parent)
     place(Button1, okBox);
     place(Button2, cancelBox);
     connect(Button1, &QPushButton::clicked, this, [this] {
-        if (Validate())
+        if (validate())
             done(1);
     });
     connect(Button2, &QPushButton::clicked, this, [this] { done(2); });
@@ -185,7 +185,7 @@ QString TInputDlg::fieldName(int index) const
     return name.trimmed();
 }
 
-int TInputDlg::ShowModal()
+int TInputDlg::showModal()
 {
     if (const ModalHook &hook = modalHook())
         return hook(*this);
@@ -248,7 +248,7 @@ bool TInputDlg::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TInputDlg::SetEditBytes(int index, const QByteArray &bytes)
+void TInputDlg::setEditBytes(int index, const QByteArray &bytes)
 {
     QLineEdit *field = edit(index);
     if (!field)
@@ -294,15 +294,15 @@ std::optional<QString> TInputDlg::problemWith(int index) const
                               "2」が含まれています。その文字を消すか、別の文字に置き換えてください。")
             .arg(name, offending);
     }
-    if (bytes->size() > MaxFieldBytes)
+    if (bytes->size() > maxFieldBytes)
         return QStringLiteral("「%1」が長すぎます（%2 バイト）。%3 バイト以内にしてください。")
             .arg(name)
             .arg(bytes->size())
-            .arg(MaxFieldBytes);
+            .arg(maxFieldBytes);
     return std::nullopt;
 }
 
-QByteArray TInputDlg::EditBytes(int index) const
+QByteArray TInputDlg::editBytes(int index) const
 {
     if (!edit(index))
         return QByteArray();
@@ -313,7 +313,7 @@ QByteArray TInputDlg::EditBytes(int index) const
     return cp932::encode(edit(index)->text()).value_or(QByteArray());
 }
 
-bool TInputDlg::Validate()
+bool TInputDlg::validate()
 {
     for (int i = 0; i < 6; ++i) {
         if (const std::optional<QString> problem = problemWith(i)) {
@@ -325,7 +325,7 @@ bool TInputDlg::Validate()
     return true;
 }
 
-TInputDlg::ModalHook TInputDlg::SetModalHook(ModalHook hook)
+TInputDlg::ModalHook TInputDlg::setModalHook(ModalHook hook)
 {
     ModalHook previous = std::move(modalHook());
     modalHook() = std::move(hook);

@@ -26,23 +26,23 @@ public:
     QPushButton *Button1, *Button2;
 
     // Shows the dialog modally; 1 for OK, 2 for Cancel or the close box.
-    int ShowModal();
+    int showModal();
 
     // Edit1..Edit6 by index 0..5: set from stored bytes, and read back as bytes. A field whose text
     // was not changed gives back exactly the bytes it was set from.
-    void SetEditBytes(int index, const QByteArray &bytes);
+    void setEditBytes(int index, const QByteArray &bytes);
     // Throws PorError naming the field when its text cannot be stored (Validate reports that first).
-    QByteArray EditBytes(int index) const;
+    QByteArray editBytes(int index) const;
 
     // True when every edit can be stored; otherwise tells the user which field cannot and why.
-    bool Validate();
+    bool validate();
 
     // Tests answer the dialog through this hook instead of showing it.
     using ModalHook = std::function<int(TInputDlg &)>;
-    static ModalHook SetModalHook(ModalHook hook);
+    static ModalHook setModalHook(ModalHook hook);
 
     // The longest field a list file line can hold, in bytes.
-    static constexpr int MaxFieldBytes = 4095;
+    static constexpr int maxFieldBytes = 4095;
 
     QLineEdit *edit(int index) const;
     QLabel *editLabel(int index) const;
@@ -68,7 +68,7 @@ private:
         QString text; // the bytes as shown
     };
     std::array<StoredField, 6> stored_;
-    int settingBytes_ = -1; // the edit SetEditBytes is filling, whose textChanged is its own
+    int settingBytes_ = -1; // the edit setEditBytes is filling, whose textChanged is its own
 
     bool shownBefore_ = false;
     QPoint lastPosition_;

@@ -15,7 +15,7 @@ QString &storedTitle()
 }
 } // namespace
 
-QString DefaultTitle(const QString &programPath)
+QString defaultTitle(const QString &programPath)
 {
     QString name = QFileInfo(programPath).fileName();
     const qsizetype dot = name.indexOf(QLatin1Char('.'));
@@ -26,18 +26,18 @@ QString DefaultTitle(const QString &programPath)
     return name;
 }
 
-QString ApplicationTitle()
+QString applicationTitle()
 {
     if (!storedTitle().isNull())
         return storedTitle();
     if (!QCoreApplication::instance())
         return QString();
-    return DefaultTitle(QCoreApplication::applicationFilePath());
+    return defaultTitle(QCoreApplication::applicationFilePath());
 }
 
 // QGuiApplication::setApplicationDisplayName is deliberately not used: on X11 Qt appends the
 // display name to every window caption, and the captions must stay exactly as designed.
-void SetApplicationTitle(const QString &title)
+void setApplicationTitle(const QString &title)
 {
     storedTitle() = title;
 }

@@ -35,7 +35,7 @@ OutsideCloseRequest::OutsideCloseRequest(TMainForm &form, QObject *parent) : QOb
 
 void OutsideCloseRequest::request()
 {
-    if (pending_ || form_.IsClosing())
+    if (pending_ || form_.isClosing())
         return;
     pending_ = true;
     endModalWindows();

@@ -25,7 +25,7 @@ int firstCp932Byte(const QString &character)
 
 } // namespace
 
-QString ErrorReportText(const QString &text)
+QString errorReportText(const QString &text)
 {
     if (text.isEmpty())
         return text;
@@ -43,11 +43,11 @@ void ReportError(const QString &text)
     if (QWidget *grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
 
-    const QString shown = ErrorReportText(text);
-    if (const MessageAnswerer &answerer = CurrentMessageAnswerer()) {
+    const QString shown = errorReportText(text);
+    if (const MessageAnswerer &answerer = currentMessageAnswerer()) {
         MessageRequest request;
         request.kind = MessageRequest::Kind::ErrorBox;
-        request.title = ApplicationTitle();
+        request.title = applicationTitle();
         request.text = shown;
         request.type = MsgDlgType::Error;
         request.buttons = MsgDlgBtn::OK;
@@ -56,7 +56,7 @@ void ReportError(const QString &text)
     }
 
     const QPointer<QWidget> previouslyActive = QApplication::activeWindow();
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), shown, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), shown, QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText); // a path with "<" in it must not turn the text into markup
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

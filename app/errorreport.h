@@ -9,11 +9,11 @@
 // The text gets a closing "." unless it is empty or ends in a control character, a blank or one
 // of "!" to ".".
 void ReportError(const QString &text);
-QString ErrorReportText(const QString &text);
+QString errorReportText(const QString &text);
 
 // Runs one command handler and reports whatever it throws; nothing ever crosses the event loop.
 // EAbort is dropped silently.
-template <typename Fn> void Guarded(Fn &&handler) noexcept
+template <typename Fn> void guarded(Fn &&handler) noexcept
 {
     try {
         handler();

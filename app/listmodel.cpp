@@ -16,7 +16,7 @@ AddressListModel::AddressListModel(AddressList &list, QObject *parent)
 Field AddressListModel::fieldOfColumn(int column) const
 {
     // List 2 has no number column: its first column is the handle.
-    return list_.FieldOfLine(column);
+    return list_.fieldOfLine(column);
 }
 
 int AddressListModel::rowCount(const QModelIndex &parent) const
@@ -26,14 +26,14 @@ int AddressListModel::rowCount(const QModelIndex &parent) const
 
 int AddressListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : list_.FieldsPerRecord();
+    return parent.isValid() ? 0 : list_.fieldsPerRecord();
 }
 
 QVariant AddressListModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= list_.Count())
         return {};
-    return cp932::decode(list_.FieldOf(index.row(), fieldOfColumn(index.column())));
+    return cp932::decode(list_.fieldOf(index.row(), fieldOfColumn(index.column())));
 }
 
 QVariant AddressListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -45,7 +45,7 @@ QVariant AddressListModel::headerData(int section, Qt::Orientation orientation, 
 
 void AddressListModel::Append(const AddressEntry &entry)
 {
-    list_.CheckStorable(entry); // a refused entry must not leave an announced row behind
+    list_.checkStorable(entry); // a refused entry must not leave an announced row behind
     const int row = list_.Count();
     beginInsertRows(QModelIndex(), row, row);
     list_.Append(entry);
@@ -71,7 +71,7 @@ void AddressListModel::Swap(int i, int j)
     emit dataChanged(index(qMin(i, j), 0), index(qMax(i, j), columnCount() - 1));
 }
 
-void AddressListModel::Reload()
+void AddressListModel::reload()
 {
     beginResetModel();
     endResetModel();

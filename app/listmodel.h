@@ -24,7 +24,7 @@ public:
     void Delete(int row);
     void Swap(int i, int j);
     // After the list was filled behind the model's back (loading at start-up).
-    void Reload();
+    void reload();
 
 private:
     AddressList &list_;

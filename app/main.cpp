@@ -2,5 +2,5 @@
 
 int main(int argc, char **argv)
 {
-    return RunPorAddr(argc, argv);
+    return runPorAddr(argc, argv);
 }

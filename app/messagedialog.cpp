@@ -78,7 +78,7 @@ MessageAnswerer &answererSlot()
 
 } // namespace
 
-QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth)
+QStringList wrapMessageText(const QString &text, const QFont &font, int maxWidth)
 {
     QStringList lines;
     QTextOption option;
@@ -108,7 +108,7 @@ QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth
     return lines;
 }
 
-QString MessageTitle(MsgDlgType type)
+QString messageTitle(MsgDlgType type)
 {
     switch (type) {
     case MsgDlgType::Warning:
@@ -122,7 +122,7 @@ QString MessageTitle(MsgDlgType type)
     case MsgDlgType::Custom:
         break;
     }
-    return ApplicationTitle();
+    return applicationTitle();
 }
 
 TMessageForm::TMessageForm(const QString &text, MsgDlgType type, MsgDlgButtons buttons, QWidget *parent)
@@ -155,7 +155,7 @@ TMessageForm::TMessageForm(const QString &text, MsgDlgType type, MsgDlgButtons b
     }
 
     const QRect screen = windowplacement::primaryScreenArea();
-    const QString wrapped = WrapMessageText(text, messageFont, screen.width() / 2).join(QLatin1Char('\n'));
+    const QString wrapped = wrapMessageText(text, messageFont, screen.width() / 2).join(QLatin1Char('\n'));
     const QRect textRect =
         text.isEmpty() ? QRect() : metrics.boundingRect(QRect(), Qt::AlignLeft | Qt::TextExpandTabs, wrapped);
     const int textWidth = textRect.width();
@@ -173,7 +173,7 @@ TMessageForm::TMessageForm(const QString &text, MsgDlgType type, MsgDlgButtons b
     const int clientHeight = textBlockHeight + buttonHeight + vertSpacing + 2 * vertMargin;
     setFixedSize(clientWidth, clientHeight);
 
-    setWindowTitle(MessageTitle(type));
+    setWindowTitle(messageTitle(type));
 
     if (hasIcon) {
         Image = new QLabel(this);
@@ -274,7 +274,7 @@ int MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, i
     if (const MessageAnswerer &answerer = answererSlot()) {
         MessageRequest request;
         request.kind = MessageRequest::Kind::Dialog;
-        request.title = MessageTitle(type);
+        request.title = messageTitle(type);
         request.text = text;
         request.type = type;
         request.buttons = buttons;
@@ -292,14 +292,14 @@ void PlainMessage(const QString &text)
     MessageDialog(text, MsgDlgType::Custom, MsgDlgBtn::OK, 0);
 }
 
-MessageAnswerer SetMessageAnswerer(MessageAnswerer answerer)
+MessageAnswerer setMessageAnswerer(MessageAnswerer answerer)
 {
     MessageAnswerer previous = std::move(answererSlot());
     answererSlot() = std::move(answerer);
     return previous;
 }
 
-const MessageAnswerer &CurrentMessageAnswerer()
+const MessageAnswerer &currentMessageAnswerer()
 {
     return answererSlot();
 }

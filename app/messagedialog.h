@@ -62,7 +62,7 @@ private:
 
 // The text as the dialog lays it out: broken into lines no wider than maxWidth, at word breaks where
 // a line has one and between characters where it has none (Japanese text, overlong words).
-QStringList WrapMessageText(const QString &text, const QFont &font, int maxWidth);
+QStringList wrapMessageText(const QString &text, const QFont &font, int maxWidth);
 
 // Builds, shows modally and destroys a message dialog; returns the result of the button pressed,
 // or mrCancel (2) when it was closed by its close box.
@@ -84,9 +84,9 @@ struct MessageRequest {
 // While an answerer is installed no window is shown: it receives the request and returns the
 // result. Returns the answerer in force before; an empty one restores the real dialogs.
 using MessageAnswerer = std::function<int(const MessageRequest &)>;
-MessageAnswerer SetMessageAnswerer(MessageAnswerer answerer);
+MessageAnswerer setMessageAnswerer(MessageAnswerer answerer);
 // The answerer in force, empty when real windows are shown; the error report asks it too.
-const MessageAnswerer &CurrentMessageAnswerer();
+const MessageAnswerer &currentMessageAnswerer();
 
 // The caption a message dialog of this kind carries.
-QString MessageTitle(MsgDlgType type);
+QString messageTitle(MsgDlgType type);

@@ -48,7 +48,7 @@ public:
     }
 
     QVariant currentValue() const override { return field()->Value(); }
-    void setCurrentValue(const QVariant &value) override { field()->SetValue(value.toInt()); }
+    void setCurrentValue(const QVariant &value) override { field()->setValue(value.toInt()); }
     QVariant maximumValue() const override { return field()->MaxValue; }
     QVariant minimumValue() const override { return field()->MinValue; }
     QVariant minimumStepSize() const override { return field()->Increment; }
@@ -112,16 +112,16 @@ TSpinEdit::TSpinEdit(QWidget *parent) : QWidget(parent)
     repeat_->setTimerType(Qt::PreciseTimer);
     connect(repeat_, &QTimer::timeout, this, &TSpinEdit::repeatStep);
 
-    SetValue(0);
+    setValue(0);
 }
 
 int TSpinEdit::Value() const
 {
-    const std::optional<qint32> value = ParseIntegerText(edit_->text());
+    const std::optional<qint32> value = parseIntegerText(edit_->text());
     return value ? *value : MinValue;
 }
 
-void TSpinEdit::SetValue(int value)
+void TSpinEdit::setValue(int value)
 {
     if (MaxValue != MinValue) {
         if (value < MinValue)
@@ -153,7 +153,7 @@ void TSpinEdit::step(int direction)
     const qint64 next = qint64(Value()) + qint64(direction) * Increment;
     const qint64 bounded =
         std::clamp<qint64>(next, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
-    SetValue(int(bounded));
+    setValue(int(bounded));
 }
 
 void TSpinEdit::repeatStep()
@@ -234,7 +234,7 @@ bool TSpinEdit::eventFilter(QObject *watched, QEvent *event)
             if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
                 const int value = Value();
                 if (value < MinValue || value > MaxValue)
-                    SetValue(value);
+                    setValue(value);
             }
             break;
         }

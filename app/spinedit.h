@@ -20,7 +20,7 @@ public:
     int Increment = 1;
 
     int Value() const;
-    void SetValue(int value);
+    void setValue(int value);
     QString text() const;
     void setText(const QString &text);
     QLineEdit *lineEdit() const { return edit_; }

@@ -24,13 +24,13 @@ QByteArray activationToken()
 }
 } // namespace
 
-int RunPorAddr(int &argc, char **argv)
+int runPorAddr(int &argc, char **argv)
 {
     QApplication app(argc, argv);
     // The desktop finds the menu entry (and its icon) by these, also when started as `poraddr`.
     QGuiApplication::setDesktopFileName(QStringLiteral(PORADDR_APP_ID));
     QCoreApplication::setApplicationName(QStringLiteral(PORADDR_WM_CLASS));
-    SetApplicationTitle(DefaultTitle(QCoreApplication::applicationFilePath()));
+    setApplicationTitle(defaultTitle(QCoreApplication::applicationFilePath()));
 
     SingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     switch (instance.tryAcquire()) {
@@ -48,14 +48,14 @@ int RunPorAddr(int &argc, char **argv)
     // box would, saving the lists, instead of ending the program on the spot.
     TerminationSignals terminationSignals;
 
-    SetApplicationTitle(MainTitle());
-    WatchLocaleChanges(&app);
+    setApplicationTitle(mainTitle());
+    watchLocaleChanges(&app);
     TMainForm MainForm;
     TInputDlg InputDlg(&MainForm);
-    MainForm.SetInputDlg(&InputDlg);
+    MainForm.setInputDlg(&InputDlg);
 
     instance.listen();
-    QObject::connect(&instance, &SingleInstance::activationRequested, &MainForm, &TMainForm::BringToFront);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &MainForm, &TMainForm::bringToFront);
     // At logoff the same save runs; when it fails the logoff is refused.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainForm,
                      [&MainForm](QSessionManager &manager) {

@@ -2,4 +2,4 @@
 
 // The whole run of the program: one copy per user, the main window and the entry dialog, the event
 // loop. Always ends with 0.
-int RunPorAddr(int &argc, char **argv);
+int runPorAddr(int &argc, char **argv);

@@ -9,7 +9,7 @@
 //   porbench_store read DIR REPEATS       best time to read both files whole into new memory: the
 //                                         least any loader that keeps the text in memory can take
 //   porbench_store save DIR REPEATS       best SaveLists time (the lists loaded from DIR, written back)
-//   porbench_store export DIR REPEATS     best ExportMemberList time
+//   porbench_store export DIR REPEATS     best exportMemberList time
 //   porbench_store memory DIR             peak memory of one LoadLists above the start, in bytes
 
 #include "store/linefile.h"
@@ -63,7 +63,7 @@ AddressEntry realisticEntry(QRandomGenerator &random, int i)
 AddressBook bookIn(const QString &dir)
 {
     AddressBook book;
-    SetListPaths(book, dir + QLatin1Char('/'));
+    setListPaths(book, dir + QLatin1Char('/'));
     return book;
 }
 
@@ -110,13 +110,13 @@ int main(int argc, char **argv)
     if (mode == QLatin1String("generate")) {
         QRandomGenerator random(20240601);
         AddressBook book = bookIn(dir);
-        book.List1.Reserve(number);
-        book.List2.Reserve(number);
+        book.List1.reserve(number);
+        book.List2.reserve(number);
         for (int i = 0; i < number; ++i) {
             book.List1.Append(realisticEntry(random, i));
             book.List2.Append(realisticEntry(random, i));
         }
-        book.List1Loaded = book.List2Loaded = true;
+        book.list1Loaded = book.list2Loaded = true;
         SaveLists(book);
         return 0;
     }
@@ -125,7 +125,7 @@ int main(int argc, char **argv)
         AddressEntry e = realisticEntry(*QRandomGenerator::global(), 1);
         e.Memo = QByteArray(qsizetype(number) << 20, 'x');
         book.List2.Append(e);
-        book.List1Loaded = book.List2Loaded = true;
+        book.list1Loaded = book.list2Loaded = true;
         SaveLists(book);
         return 0;
     }
@@ -162,7 +162,7 @@ int main(int argc, char **argv)
         if (mode == QLatin1String("save"))
             seconds = bestSeconds(repeats, [&] { return secondsOf([&] { SaveLists(book); }); });
         else
-            seconds = bestSeconds(repeats, [&] { return secondsOf([&] { ExportMemberList(book); }); });
+            seconds = bestSeconds(repeats, [&] { return secondsOf([&] { exportMemberList(book); }); });
     } else {
         std::fprintf(stderr, "usage: porbench_store generate|load|save|export|memory DIR [N]\n");
         return 2;

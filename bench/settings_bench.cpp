@@ -18,16 +18,16 @@ namespace {
 struct Window : SettingsTarget {
     int top = 0, left = 0, width = 480, height = 258;
     int columns[3][7] = {{}, {50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
-    std::optional<int> Top() const override { return top; }
-    std::optional<int> Left() const override { return left; }
-    int Width() const override { return width; }
-    int Height() const override { return height; }
-    void SetTop(int v) override { top = v; }
-    void SetLeft(int v) override { left = v; }
-    void SetWidth(int v) override { width = v; }
-    void SetHeight(int v) override { height = v; }
-    int ColumnWidth(int list, int column) const override { return columns[list][column]; }
-    void SetColumnWidth(int list, int column, int w) override { columns[list][column] = w; }
+    std::optional<int> outerTop() const override { return top; }
+    std::optional<int> outerLeft() const override { return left; }
+    int outerWidth() const override { return width; }
+    int outerHeight() const override { return height; }
+    void setOuterTop(int v) override { top = v; }
+    void setOuterLeft(int v) override { left = v; }
+    void setOuterWidth(int v) override { width = v; }
+    void setOuterHeight(int v) override { height = v; }
+    int columnWidth(int list, int column) const override { return columns[list][column]; }
+    void setColumnWidth(int list, int column, int w) override { columns[list][column] = w; }
 };
 
 bool writeBlankLines(const QString &path, qint64 bytes)

@@ -59,12 +59,12 @@ std::optional<qint32> reference(QByteArrayView t)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView text(reinterpret_cast<const char *>(data), qsizetype(size));
-    const std::optional<qint32> parsed = ParseIntegerText(text);
+    const std::optional<qint32> parsed = parseIntegerText(text);
     check(parsed == reference(text));
     if (parsed)
-        check(ParseIntegerText(IntegerText(*parsed)) == parsed);
+        check(parseIntegerText(integerText(*parsed)) == parsed);
 
-    const std::optional<qint32> setting = ParseSettingsInteger(text);
+    const std::optional<qint32> setting = parseSettingsInteger(text);
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         check(setting == reference("$" + text.sliced(2).toByteArray()));
     else

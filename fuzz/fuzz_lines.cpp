@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     // The first byte sets the loader's read size, so that chunk edges fall everywhere.
-    SetListReadChunkSize(1 + data[0] % 64);
+    setListReadChunkSize(1 + data[0] % 64);
     const QByteArrayView bytes(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
 
     const QList<QByteArray> lines = linefile::splitLines(bytes);
@@ -51,18 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(linefile::splitLines(linefile::joinLines(lines)) == lines);
 
     AddressBook book;
-    SetListPaths(book, dir.path() + QLatin1Char('/'));
+    setListPaths(book, dir.path() + QLatin1Char('/'));
     writeFile(book.List1Path, bytes);
     writeFile(book.List2Path, bytes);
     LoadLists(book);
-    check(book.List1Loaded && book.List2Loaded);
+    check(book.list1Loaded && book.list2Loaded);
     check(book.List1.Count() == lines.size() / 7 && book.List2.Count() == lines.size() / 6);
     check(ListLines(book.List1) == lines.first(lines.size() / 7 * 7));
     check(ListLines(book.List2) == lines.first(lines.size() / 6 * 6));
 
     SaveLists(book);
     AddressBook again;
-    SetListPaths(again, dir.path() + QLatin1Char('/'));
+    setListPaths(again, dir.path() + QLatin1Char('/'));
     LoadLists(again);
     check(again.List1.Count() == book.List1.Count() && again.List2.Count() == book.List2.Count());
     for (int i = 0; i < book.List1.Count(); ++i)

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const vcard::ImportedCard c = vcard::entryFromCard(card, list1);
             if (c.refusal != vcard::Refusal::None)
                 continue;
-            for (int f = 0; f < FieldCount; ++f) {
+            for (int f = 0; f < fieldCount; ++f) {
                 const QByteArray &field = c.entry.field(Field(f));
                 check(!field.contains('\r') && !field.contains('\n') && !field.contains('\0'));
                 check(field.size() <= vcard::maxFieldBytes);

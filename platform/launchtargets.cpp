@@ -83,12 +83,12 @@ std::optional<QUrl> webUrl(const QString &text)
 }
 } // namespace
 
-QUrl MailTarget(const QString &mail)
+QUrl mailTarget(const QString &mail)
 {
     return QUrl::fromEncoded("mailto:" + QUrl::toPercentEncoding(mail, keptInAddress), QUrl::StrictMode);
 }
 
-std::optional<QUrl> HomeTarget(const QString &home)
+std::optional<QUrl> homeTarget(const QString &home)
 {
     const QString text = home.trimmed();
     if (text.isEmpty())

@@ -33,13 +33,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::LocaleChange)
-            RereadSystemLocale();
+            rereadSystemLocale();
         return QObject::eventFilter(watched, event);
     }
 };
 } // namespace
 
-QString SystemThousandsSeparator()
+QString systemThousandsSeparator()
 {
     std::optional<QString> &cached = cachedSeparator();
     if (!cached)
@@ -47,19 +47,19 @@ QString SystemThousandsSeparator()
     return *cached;
 }
 
-void RereadSystemLocale()
+void rereadSystemLocale()
 {
     cachedSeparator() = readSeparator();
 }
 
-void WatchLocaleChanges(QObject *app)
+void watchLocaleChanges(QObject *app)
 {
     if (!app)
         return;
     app->installEventFilter(new LocaleChangeWatcher(app));
 }
 
-ThousandsSeparatorSource SetThousandsSeparatorSource(ThousandsSeparatorSource source)
+ThousandsSeparatorSource setThousandsSeparatorSource(ThousandsSeparatorSource source)
 {
     ThousandsSeparatorSource previous = std::move(currentSource());
     currentSource() = std::move(source);

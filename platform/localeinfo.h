@@ -7,14 +7,14 @@ class QObject;
 
 // The user locale's thousands separator as the system reports it, read at start and read again
 // when the system announces a locale change.
-QString SystemThousandsSeparator();
-void RereadSystemLocale();
+QString systemThousandsSeparator();
+void rereadSystemLocale();
 
-// Calls RereadSystemLocale() whenever a QEvent::LocaleChange reaches the application; app is the
+// Calls rereadSystemLocale() whenever a QEvent::LocaleChange reaches the application; app is the
 // application object (the watcher is its child and lives as long as it does).
-void WatchLocaleChanges(QObject *app);
+void watchLocaleChanges(QObject *app);
 
 // Tests stand in for the system's locale. Returns the source in force before; an empty source
-// restores QLocale::system(). The separator is not re-read until RereadSystemLocale().
+// restores QLocale::system(). The separator is not re-read until rereadSystemLocale().
 using ThousandsSeparatorSource = std::function<QString()>;
-ThousandsSeparatorSource SetThousandsSeparatorSource(ThousandsSeparatorSource source);
+ThousandsSeparatorSource setThousandsSeparatorSource(ThousandsSeparatorSource source);

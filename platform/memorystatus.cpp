@@ -43,9 +43,9 @@ MemoryStatus fromSysinfo()
     if (sysinfo(&info) != 0)
         return status;
     const quint64 unit = info.mem_unit ? info.mem_unit : 1;
-    status.TotalPhys = quint64(info.totalram) * unit;
+    status.totalPhys = quint64(info.totalram) * unit;
     const quint64 available = (quint64(info.freeram) + quint64(info.bufferram)) * unit;
-    status.MemoryLoad = loadPercent(status.TotalPhys, available);
+    status.memoryLoad = loadPercent(status.totalPhys, available);
     return status;
 }
 
@@ -59,15 +59,15 @@ MemoryStatus queryPlatform()
 {
     QFile file(QStringLiteral("/proc/meminfo"));
     if (file.open(QIODevice::ReadOnly)) {
-        const MemoryStatus status = ParseMemInfo(file.readAll());
-        if (status.TotalPhys != 0)
+        const MemoryStatus status = parseMemInfo(file.readAll());
+        if (status.totalPhys != 0)
             return status;
     }
     return fromSysinfo();
 }
 } // namespace
 
-MemoryStatus ParseMemInfo(const QByteArray &meminfo)
+MemoryStatus parseMemInfo(const QByteArray &meminfo)
 {
     MemoryStatus status;
     const std::optional<quint64> total = field(meminfo, "MemTotal");
@@ -82,8 +82,8 @@ MemoryStatus ParseMemInfo(const QByteArray &meminfo)
     }
     if (*total > std::numeric_limits<quint64>::max() / 1024)
         return status;
-    status.TotalPhys = *total * 1024;
-    status.MemoryLoad = loadPercent(*total, *available);
+    status.totalPhys = *total * 1024;
+    status.memoryLoad = loadPercent(*total, *available);
     return status;
 }
 
@@ -94,7 +94,7 @@ MemoryStatus GlobalMemoryStatus()
     return queryPlatform();
 }
 
-MemoryStatusSource SetMemoryStatusSource(MemoryStatusSource source)
+MemoryStatusSource setMemoryStatusSource(MemoryStatusSource source)
 {
     MemoryStatusSource previous = std::move(currentSource());
     currentSource() = std::move(source);

@@ -20,7 +20,7 @@ void ShellOpen(const QUrl &target)
         QDesktopServices::openUrl(target);
 }
 
-ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler)
+ShellOpenHandler setShellOpenHandler(ShellOpenHandler handler)
 {
     ShellOpenHandler previous = std::move(currentHandler());
     currentHandler() = std::move(handler);

@@ -10,4 +10,4 @@ void ShellOpen(const QUrl &target);
 // Tests replace the desktop with a recorder. Returns the handler in force before; an empty
 // handler restores the desktop.
 using ShellOpenHandler = std::function<void(const QUrl &)>;
-ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler);
+ShellOpenHandler setShellOpenHandler(ShellOpenHandler handler);

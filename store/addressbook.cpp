@@ -1,6 +1,6 @@
-#include "addressbook.h"
+#include "store/addressbook.h"
 
-#include "errors.h"
+#include "store/errors.h"
 
 #include <cstring>
 
@@ -85,7 +85,7 @@ char *AddressList::room(qsizetype total, Slot &slot)
 
 AddressList::Slot AddressList::store(const QByteArrayView *lines)
 {
-    const int count = FieldsPerRecord();
+    const int count = fieldsPerRecord();
     qsizetype total = 2 * (count - 1);
     for (int k = 0; k < count; ++k)
         total += lines[k].size();
@@ -124,10 +124,10 @@ void AddressList::unpack(int i, QByteArrayView *lines, int count) const
     }
 }
 
-void AddressList::CheckStorable(const AddressEntry &e) const
+void AddressList::checkStorable(const AddressEntry &e) const
 {
-    for (int k = 0; k < FieldsPerRecord(); ++k) {
-        for (const char c : e.field(FieldOfLine(k))) {
+    for (int k = 0; k < fieldsPerRecord(); ++k) {
+        for (const char c : e.field(fieldOfLine(k))) {
             if (c == '\r' || c == '\n' || c == '\0')
                 throw PorError(messages::fieldBreaksLine());
         }
@@ -136,39 +136,39 @@ void AddressList::CheckStorable(const AddressEntry &e) const
 
 namespace {
 
-// The record's lines of an entry that CheckStorable has passed.
+// The record's lines of an entry that checkStorable has passed.
 void recordLines(const AddressEntry &e, const AddressList &list, QByteArrayView *lines)
 {
-    for (int k = 0; k < list.FieldsPerRecord(); ++k)
-        lines[k] = e.field(list.FieldOfLine(k));
+    for (int k = 0; k < list.fieldsPerRecord(); ++k)
+        lines[k] = e.field(list.fieldOfLine(k));
 }
 
 } // namespace
 
 AddressEntry AddressList::Entry(int i) const
 {
-    QByteArrayView lines[FieldCount];
-    unpack(i, lines, FieldsPerRecord());
+    QByteArrayView lines[fieldCount];
+    unpack(i, lines, fieldsPerRecord());
     AddressEntry e;
-    for (int k = 0; k < FieldsPerRecord(); ++k)
-        e.field(FieldOfLine(k)) = lines[k].toByteArray();
+    for (int k = 0; k < fieldsPerRecord(); ++k)
+        e.field(fieldOfLine(k)) = lines[k].toByteArray();
     return e;
 }
 
-QByteArray AddressList::FieldOf(int i, Field f) const
+QByteArray AddressList::fieldOf(int i, Field f) const
 {
     const int line = keepsNumber_ ? int(f) : int(f) - 1;
     if (line < 0)
         return QByteArray();
-    QByteArrayView lines[FieldCount];
+    QByteArrayView lines[fieldCount];
     unpack(i, lines, line + 1);
     return lines[line].toByteArray();
 }
 
 void AddressList::Append(const AddressEntry &e)
 {
-    CheckStorable(e);
-    QByteArrayView lines[FieldCount];
+    checkStorable(e);
+    QByteArrayView lines[fieldCount];
     recordLines(e, *this, lines);
     slots_.append(store(lines));
     changed_ = true;
@@ -176,14 +176,14 @@ void AddressList::Append(const AddressEntry &e)
 
 void AddressList::Replace(int i, const AddressEntry &e)
 {
-    CheckStorable(e);
-    QByteArrayView lines[FieldCount];
+    checkStorable(e);
+    QByteArrayView lines[fieldCount];
     recordLines(e, *this, lines);
     slots_[i] = store(lines);
     changed_ = true;
 }
 
-void AddressList::Reserve(int n)
+void AddressList::reserve(int n)
 {
     if (n <= slots_.capacity())
         return;
@@ -203,19 +203,19 @@ void AddressList::Swap(int i, int j)
     changed_ = true;
 }
 
-void AddressList::Clear()
+void AddressList::clear()
 {
     slots_.clear();
     blocks_.clear();
     lastBlockUsed_ = 0;
 }
 
-void AddressList::AppendRecord(const QByteArrayView *lines)
+void AddressList::appendRecord(const QByteArrayView *lines)
 {
     slots_.append(store(lines));
 }
 
-void AddressList::AppendPackedRecord(QByteArrayView record)
+void AddressList::appendPackedRecord(QByteArrayView record)
 {
     Slot slot;
     char *out = room(record.size(), slot);
@@ -224,12 +224,12 @@ void AddressList::AppendPackedRecord(QByteArrayView record)
     slots_.append(slot);
 }
 
-QByteArray AddressList::FileContent() const
+QByteArray AddressList::fileContent() const
 {
-    return FileContent(0, Count());
+    return fileContent(0, Count());
 }
 
-QByteArray AddressList::FileContent(int first, int count) const
+QByteArray AddressList::fileContent(int first, int count) const
 {
     const int last = first + count;
     qsizetype total = 0;

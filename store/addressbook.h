@@ -6,11 +6,11 @@
 
 // The seven fields of an entry, in the order of list 1's columns and list file lines.
 enum class Field { Number, Handle, Mail, Home, ICQ, PostPet, Memo };
-constexpr int FieldCount = 7;
+constexpr int fieldCount = 7;
 // The six text fields every entry has, in order; list 1 keeps Number before them, list 2 does not.
-constexpr Field TextFields[] = {Field::Handle, Field::Mail,    Field::Home,
+constexpr Field textFields[] = {Field::Handle, Field::Mail,    Field::Home,
                                 Field::ICQ,    Field::PostPet, Field::Memo};
-constexpr int TextFieldCount = int(sizeof(TextFields) / sizeof(TextFields[0]));
+constexpr int textFieldCount = int(sizeof(textFields) / sizeof(textFields[0]));
 
 // One friend. Every field is the exact CP932 bytes read or confirmed; the store never converts,
 // trims or checks them. A field never holds CR, LF or NUL.
@@ -35,40 +35,40 @@ class AddressList {
 public:
     explicit AddressList(bool keepsNumber) : keepsNumber_(keepsNumber) {}
 
-    bool KeepsNumber() const { return keepsNumber_; }
+    bool keepsNumber() const { return keepsNumber_; }
     // Lines of one entry in the list's file: 7 for list 1, 6 for list 2.
-    int FieldsPerRecord() const { return keepsNumber_ ? FieldCount : TextFieldCount; }
+    int fieldsPerRecord() const { return keepsNumber_ ? fieldCount : textFieldCount; }
     // The field that line k of a record holds.
-    Field FieldOfLine(int k) const { return Field(keepsNumber_ ? k : k + 1); }
+    Field fieldOfLine(int k) const { return Field(keepsNumber_ ? k : k + 1); }
     int Count() const { return int(slots_.size()); }
     AddressEntry Entry(int i) const;
-    QByteArray FieldOf(int i, Field f) const; // one field without unpacking the rest
+    QByteArray fieldOf(int i, Field f) const; // one field without unpacking the rest
     // Throws PorError when a field this list keeps holds CR, LF or NUL; Append and Replace check
     // first with it, and a caller that must announce a change before making it can too.
-    void CheckStorable(const AddressEntry &e) const;
+    void checkStorable(const AddressEntry &e) const;
     void Append(const AddressEntry &e);
     void Replace(int i, const AddressEntry &e);
     void Delete(int i);
     void Swap(int i, int j);
-    void Clear();
+    void clear();
     // Room for n entries in the index. Room never used costs address space only, not memory, so
     // the loader may ask for as many entries as its file could at most hold.
-    void Reserve(int n);
+    void reserve(int n);
     // Whether Append, Replace, Delete or Swap ever ran on this list (loading does not count).
-    bool Changed() const { return changed_; }
+    bool changed() const { return changed_; }
 
-    // Appends an entry given as its record's lines (FieldsPerRecord of them) without building an
+    // Appends an entry given as its record's lines (fieldsPerRecord of them) without building an
     // AddressEntry first; used by the loader.
-    void AppendRecord(const QByteArrayView *lines);
+    void appendRecord(const QByteArrayView *lines);
     // The same for a record whose lines are joined by CR LF, as a list file written by this
     // program holds them: taken as it stands, in one copy.
-    void AppendPackedRecord(QByteArrayView record);
+    void appendPackedRecord(QByteArrayView record);
 
     // The whole list in its file's written form (one line a field, each ended by CR LF), built
     // straight from the packed entries so that saving a large list needs no list of lines.
-    QByteArray FileContent() const;
+    QByteArray fileContent() const;
     // The written form of count entries from first on, for saving a large list in pieces.
-    QByteArray FileContent(int first, int count) const;
+    QByteArray fileContent(int first, int count) const;
 
 private:
     struct Slot {
@@ -99,10 +99,10 @@ struct AddressBook {
 
     // A list is written or deleted at close only when it was read at start-up, or its file is not
     // there (any more): a list whose file could not be read keeps that file untouched.
-    bool List1Loaded = false;
-    bool List2Loaded = false;
+    bool list1Loaded = false;
+    bool list2Loaded = false;
     // The list's reading stopped early (a NUL, or an incomplete record with text at the end): the
     // first save keeps the file's bytes beside it as <file>.bak before replacing them.
-    bool List1ReadInPart = false;
-    bool List2ReadInPart = false;
+    bool list1ReadInPart = false;
+    bool list2ReadInPart = false;
 };

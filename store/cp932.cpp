@@ -1,4 +1,4 @@
-#include "cp932.h"
+#include "store/cp932.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -78,7 +78,7 @@ std::optional<QByteArray> encode(const QString &text)
 
 } // namespace cp932
 
-bool IsEmptyField(const QByteArray &field)
+bool isEmptyField(const QByteArray &field)
 {
     if (field.isEmpty())
         return true;

@@ -25,4 +25,4 @@ std::optional<QByteArray> encode(const QString &text);
 } // namespace cp932
 
 // A field is empty when the user's locale compares its text equal to the empty text.
-bool IsEmptyField(const QByteArray &field);
+bool isEmptyField(const QByteArray &field);

@@ -1,4 +1,4 @@
-#include "errors.h"
+#include "store/errors.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "integertext.h"
+#include "store/integertext.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ int hexDigit(char c)
 
 } // namespace
 
-std::optional<qint32> ParseIntegerText(QByteArrayView text)
+std::optional<qint32> parseIntegerText(QByteArrayView text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -68,7 +68,7 @@ std::optional<qint32> ParseIntegerText(QByteArrayView text)
     return qint32(value);
 }
 
-std::optional<qint32> ParseIntegerText(const QString &text)
+std::optional<qint32> parseIntegerText(const QString &text)
 {
     QByteArray bytes;
     bytes.reserve(text.size());
@@ -77,19 +77,19 @@ std::optional<qint32> ParseIntegerText(const QString &text)
             return std::nullopt;
         bytes.append(char(c.unicode()));
     }
-    return ParseIntegerText(QByteArrayView(bytes));
+    return parseIntegerText(QByteArrayView(bytes));
 }
 
-std::optional<qint32> ParseSettingsInteger(QByteArrayView text)
+std::optional<qint32> parseSettingsInteger(QByteArrayView text)
 {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         QByteArray replaced = "$" + text.sliced(2).toByteArray();
-        return ParseIntegerText(QByteArrayView(replaced));
+        return parseIntegerText(QByteArrayView(replaced));
     }
-    return ParseIntegerText(text);
+    return parseIntegerText(text);
 }
 
-QByteArray IntegerText(qint32 value)
+QByteArray integerText(qint32 value)
 {
     return QByteArray::number(value);
 }

@@ -1,6 +1,6 @@
-#include "linefile.h"
+#include "store/linefile.h"
 
-#include "errors.h"
+#include "store/errors.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -41,4 +41,4 @@ QString folderHolding(const QString &path);
 QList<QByteArray> ReadLines(const QString &path);
 void WriteLines(const QString &path, const QList<QByteArray> &lines);
 
-#include "linefile_impl.h"
+#include "store/linefile_impl.h"

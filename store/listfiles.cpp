@@ -1,7 +1,7 @@
-#include "listfiles.h"
+#include "store/listfiles.h"
 
-#include "errors.h"
-#include "linefile.h"
+#include "store/errors.h"
+#include "store/linefile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString ProgramDirectory()
+QString programDirectory()
 {
     const QString program = QCoreApplication::applicationFilePath();
     const QString folder = program.isEmpty() ? QFileInfo(QStringLiteral(".")).absoluteFilePath()
@@ -21,14 +21,14 @@ QString ProgramDirectory()
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-void SetListPaths(AddressBook &book, const QString &directory)
+void setListPaths(AddressBook &book, const QString &directory)
 {
     book.List1Path = directory + QStringLiteral("PorAddr1.lst");
     book.List2Path = directory + QStringLiteral("PorAddr2.lst");
     book.MemberListPath = directory + QStringLiteral("PorMem.txt");
 }
 
-QString SettingsPathIn(const QString &directory)
+QString settingsPathIn(const QString &directory)
 {
     return directory + QStringLiteral("PorAddr.ini");
 }
@@ -63,16 +63,16 @@ bool loadList(const QString &path, AddressList &list)
     if (!file.open(QIODevice::ReadOnly))
         throw PorError(messages::cannotOpen(path));
 
-    const int perRecord = list.FieldsPerRecord();
+    const int perRecord = list.fieldsPerRecord();
     // Room for every entry the file could hold if each line were an empty CR LF line, so that the
     // index does not move while it fills (files with LF alone can hold more; the index then grows).
-    list.Reserve(int(qMin<qint64>(list.Count() + file.size() / (2 * perRecord) + 1, 1 << 28)));
+    list.reserve(int(qMin<qint64>(list.Count() + file.size() / (2 * perRecord) + 1, 1 << 28)));
     // The lines of the record being filled, as places in the buffer: they stay valid when the
     // buffer moves or grows.
     struct Span {
         qsizetype start, size;
-    } record[FieldCount];
-    QByteArrayView views[FieldCount];
+    } record[fieldCount];
+    QByteArrayView views[fieldCount];
     int filled = 0;
     bool packedForm = true; // the record's lines so far were each ended by CR LF
     bool stoppedAtNul = false;
@@ -123,12 +123,12 @@ bool loadList(const QString &path, AddressList &list)
             } else {
                 const Span &lastLine = record[perRecord - 1];
                 if (packedForm) {
-                    list.AppendPackedRecord(QByteArrayView(data + record[0].start,
+                    list.appendPackedRecord(QByteArrayView(data + record[0].start,
                                                            lastLine.start + lastLine.size - record[0].start));
                 } else {
                     for (int k = 0; k < perRecord; ++k)
                         views[k] = QByteArrayView(data + record[k].start, record[k].size);
-                    list.AppendRecord(views);
+                    list.appendRecord(views);
                 }
                 filled = 0;
                 packedForm = true;
@@ -174,7 +174,7 @@ void loadOne(const QString &path, AddressList &list, bool &loaded, bool &readInP
         readInPart = loadList(path, list);
     } catch (...) {
         // A list read only in part is not shown: the user would take it for the whole list.
-        list.Clear();
+        list.clear();
         throw;
     }
     loaded = true;
@@ -229,7 +229,7 @@ void saveOne(const QString &path, const AddressList &list, bool &readInPart)
                 if (next >= list.Count())
                     return false;
                 const int count = qMin(entriesPerPiece, list.Count() - next);
-                piece = list.FileContent(next, count);
+                piece = list.fileContent(next, count);
                 next += count;
                 return true;
             },
@@ -240,45 +240,45 @@ void saveOne(const QString &path, const AddressList &list, bool &readInPart)
 
 } // namespace
 
-void SetListReadChunkSize(qint64 bytes)
+void setListReadChunkSize(qint64 bytes)
 {
     chunkSize = qMax(qint64(1), bytes);
 }
 
 void LoadLists(AddressBook &book)
 {
-    book.List1Loaded = book.List2Loaded = false;
-    book.List1ReadInPart = book.List2ReadInPart = false;
+    book.list1Loaded = book.list2Loaded = false;
+    book.list1ReadInPart = book.list2ReadInPart = false;
     try {
-        loadOne(book.List2Path, book.List2, book.List2Loaded, book.List2ReadInPart);
-        loadOne(book.List1Path, book.List1, book.List1Loaded, book.List1ReadInPart);
+        loadOne(book.List2Path, book.List2, book.list2Loaded, book.list2ReadInPart);
+        loadOne(book.List1Path, book.List1, book.list1Loaded, book.list1ReadInPart);
     } catch (const std::bad_alloc &) {
         throw PorError(messages::outOfMemory());
     }
 }
 
-bool ListFileKept(const AddressBook &book, int list)
+bool listFileKept(const AddressBook &book, int list)
 {
-    const bool loaded = list == 1 ? book.List1Loaded : book.List2Loaded;
+    const bool loaded = list == 1 ? book.list1Loaded : book.list2Loaded;
     return !loaded && lookAt(list == 1 ? book.List1Path : book.List2Path) != FileAtPath::None;
 }
 
 void SaveLists(AddressBook &book)
 {
-    if (!ListFileKept(book, 1))
-        saveOne(book.List1Path, book.List1, book.List1ReadInPart);
-    if (!ListFileKept(book, 2))
-        saveOne(book.List2Path, book.List2, book.List2ReadInPart);
+    if (!listFileKept(book, 1))
+        saveOne(book.List1Path, book.List1, book.list1ReadInPart);
+    if (!listFileKept(book, 2))
+        saveOne(book.List2Path, book.List2, book.list2ReadInPart);
 }
 
 QList<QByteArray> ListLines(const AddressList &list)
 {
     QList<QByteArray> lines;
-    lines.reserve(qsizetype(list.Count()) * list.FieldsPerRecord());
+    lines.reserve(qsizetype(list.Count()) * list.fieldsPerRecord());
     for (int i = 0; i < list.Count(); ++i) {
         const AddressEntry e = list.Entry(i);
-        for (int k = 0; k < list.FieldsPerRecord(); ++k)
-            lines.append(e.field(list.FieldOfLine(k)));
+        for (int k = 0; k < list.fieldsPerRecord(); ++k)
+            lines.append(e.field(list.fieldOfLine(k)));
     }
     return lines;
 }

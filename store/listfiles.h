@@ -1,13 +1,13 @@
 #pragma once
 
-#include "addressbook.h"
+#include "store/addressbook.h"
 
 // The program directory: the running program's absolute folder with a trailing "/".
-QString ProgramDirectory();
+QString programDirectory();
 
 // Sets List1Path, List2Path and MemberListPath (SettingsPath is set after loading).
-void SetListPaths(AddressBook &book, const QString &directory);
-QString SettingsPathIn(const QString &directory);
+void setListPaths(AddressBook &book, const QString &directory);
+QString settingsPathIn(const QString &directory);
 
 // Loads list 2, then list 1, from their files; a missing file (or a directory of that name) is no
 // error. Throws PorError "ﾌｧｲﾙ %s は開けません" on anything else that cannot be read (including a
@@ -17,16 +17,16 @@ void LoadLists(AddressBook &book);
 
 // Whether the close keeps list's file (1 or 2) as it is: the list was not read at start-up and
 // something is still there under its name.
-bool ListFileKept(const AddressBook &book, int list);
+bool listFileKept(const AddressBook &book, int list);
 
 // Writes list 1, then list 2 (an empty list deletes its regular, writable file, silently), leaving
-// the files that ListFileKept names alone. A list read only in part first keeps its file's bytes
+// the files that listFileKept names alone. A list read only in part first keeps its file's bytes
 // as <file>.bak. Throws PorError on the first failure; later files stay as they were.
 void SaveLists(AddressBook &book);
 
 // How many bytes the loader reads at a time (1 MiB unless set). Small sizes exist for the fuzzer, to
 // put chunk edges everywhere.
-void SetListReadChunkSize(qint64 bytes);
+void setListReadChunkSize(qint64 bytes);
 
 // The lines of one list in file order (7 a record for list 1, 6 for list 2).
 QList<QByteArray> ListLines(const AddressList &list);

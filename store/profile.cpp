@@ -1,7 +1,7 @@
-#include "profile.h"
+#include "store/profile.h"
 
-#include "errors.h"
-#include "linefile.h"
+#include "store/errors.h"
+#include "store/linefile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -305,7 +305,7 @@ QByteArray ProfileFile::content() const
     return out;
 }
 
-QByteArray GetPrivateProfileString(const QString &path, QByteArrayView section, QByteArrayView key)
+QByteArray getPrivateProfileString(const QString &path, QByteArrayView section, QByteArrayView key)
 {
     if (!QFileInfo(path).isFile())
         return QByteArray();
@@ -315,7 +315,7 @@ QByteArray GetPrivateProfileString(const QString &path, QByteArrayView section, 
     return ProfileFile(file.readAll()).value(section, key);
 }
 
-void WritePrivateProfileStrings(const QString &path, const QList<ProfileWrite> &writes)
+void writePrivateProfileStrings(const QString &path, const QList<ProfileWrite> &writes)
 {
     const QString failed = messages::cannotWriteSettings(path);
     try {

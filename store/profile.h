@@ -43,7 +43,7 @@ private:
 };
 
 // Reads one value from the file at path; empty when the file, section or key does not exist.
-QByteArray GetPrivateProfileString(const QString &path, QByteArrayView section, QByteArrayView key);
+QByteArray getPrivateProfileString(const QString &path, QByteArrayView section, QByteArrayView key);
 
 struct ProfileWrite {
     QByteArray section, key, value;
@@ -51,4 +51,4 @@ struct ProfileWrite {
 
 // Reads the file afresh, applies every write in order, and replaces the file in one atomic step.
 // Throws PorError "%s に書き込めません" on any failure; the file is then as it was.
-void WritePrivateProfileStrings(const QString &path, const QList<ProfileWrite> &writes);
+void writePrivateProfileStrings(const QString &path, const QList<ProfileWrite> &writes);

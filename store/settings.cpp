@@ -1,7 +1,7 @@
-#include "settings.h"
+#include "store/settings.h"
 
-#include "integertext.h"
-#include "profile.h"
+#include "store/integertext.h"
+#include "store/profile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -32,42 +32,42 @@ const SettingsKey settingsKeys[] = {
     {"List2", "Col4", Slot::Column, 2, 3},    {"List2", "Col5", Slot::Column, 2, 4},
     {"List2", "Col6", Slot::Column, 2, 5},
 };
-static_assert(sizeof(settingsKeys) / sizeof(settingsKeys[0]) == 4 + List1ColumnCount + List2ColumnCount);
+static_assert(sizeof(settingsKeys) / sizeof(settingsKeys[0]) == 4 + list1ColumnCount + list2ColumnCount);
 
 std::optional<int> current(const SettingsTarget &target, const SettingsKey &k)
 {
     switch (k.slot) {
     case Slot::Top:
-        return target.Top();
+        return target.outerTop();
     case Slot::Left:
-        return target.Left();
+        return target.outerLeft();
     case Slot::Width:
-        return target.Width();
+        return target.outerWidth();
     case Slot::Height:
-        return target.Height();
+        return target.outerHeight();
     case Slot::Column:
         break;
     }
-    return target.ColumnWidth(k.list, k.column);
+    return target.columnWidth(k.list, k.column);
 }
 
 void apply(SettingsTarget &target, const SettingsKey &k, int value)
 {
     switch (k.slot) {
     case Slot::Top:
-        target.SetTop(value);
+        target.setOuterTop(value);
         return;
     case Slot::Left:
-        target.SetLeft(value);
+        target.setOuterLeft(value);
         return;
     case Slot::Width:
-        target.SetWidth(value);
+        target.setOuterWidth(value);
         return;
     case Slot::Height:
-        target.SetHeight(value);
+        target.setOuterHeight(value);
         return;
     case Slot::Column:
-        target.SetColumnWidth(k.list, k.column, value);
+        target.setColumnWidth(k.list, k.column, value);
         return;
     }
 }
@@ -87,7 +87,7 @@ void LoadSettings(const QString &path, SettingsTarget &target)
         keys.append(ProfileKey{k.section, k.key});
     const QList<QByteArray> values = ProfileFile(file.readAll()).values(keys);
     for (qsizetype i = 0; i < keys.size(); ++i) {
-        if (const auto value = ParseSettingsInteger(values[i]))
+        if (const auto value = parseSettingsInteger(values[i]))
             apply(target, settingsKeys[i], *value);
     }
 }
@@ -99,7 +99,7 @@ void SaveSettings(const QString &path, const SettingsTarget &target)
     QList<ProfileWrite> writes;
     for (const SettingsKey &k : settingsKeys) {
         if (const std::optional<int> value = current(target, k)) // a position nobody knows is not made up
-            writes.append({k.section, k.key, IntegerText(*value)});
+            writes.append({k.section, k.key, integerText(*value)});
     }
-    WritePrivateProfileStrings(path, writes);
+    writePrivateProfileStrings(path, writes);
 }

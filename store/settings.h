@@ -11,21 +11,21 @@ public:
     virtual ~SettingsTarget() = default;
     // Empty where the window system tells no positions (Wayland) and none was read: the settings
     // then keep what they held rather than a made-up 0.
-    virtual std::optional<int> Top() const = 0;
-    virtual std::optional<int> Left() const = 0;
-    virtual int Width() const = 0;
-    virtual int Height() const = 0;
-    virtual void SetTop(int value) = 0;
-    virtual void SetLeft(int value) = 0;
-    virtual void SetWidth(int value) = 0;
-    virtual void SetHeight(int value) = 0;
+    virtual std::optional<int> outerTop() const = 0;
+    virtual std::optional<int> outerLeft() const = 0;
+    virtual int outerWidth() const = 0;
+    virtual int outerHeight() const = 0;
+    virtual void setOuterTop(int value) = 0;
+    virtual void setOuterLeft(int value) = 0;
+    virtual void setOuterWidth(int value) = 0;
+    virtual void setOuterHeight(int value) = 0;
     // list is 1 or 2, column counts from 0.
-    virtual int ColumnWidth(int list, int column) const = 0;
-    virtual void SetColumnWidth(int list, int column, int width) = 0;
+    virtual int columnWidth(int list, int column) const = 0;
+    virtual void setColumnWidth(int list, int column, int width) = 0;
 };
 
-constexpr int List1ColumnCount = 7;
-constexpr int List2ColumnCount = 6;
+constexpr int list1ColumnCount = 7;
+constexpr int list2ColumnCount = 6;
 
 // Reads the seventeen keys in order and applies each at once; a missing key or one that does not
 // convert keeps the value in force. Never fails. An empty path (the lists failed to load, so the

@@ -9,7 +9,7 @@ namespace vcard {
 
 namespace {
 
-const char *const fieldNames[FieldCount] = {"Number", "Handle", "Mail", "Home", "ICQ", "PostPet", "Memo"};
+const char *const fieldNames[fieldCount] = {"Number", "Handle", "Mail", "Home", "ICQ", "PostPet", "Memo"};
 
 bool isControl(uint c)
 {
@@ -157,12 +157,12 @@ QString handleOf(const Card &card)
 
 void appendCards(QByteArray &out, const AddressList &list, ExportCounts &counts)
 {
-    const bool list1 = list.KeepsNumber();
+    const bool list1 = list.keepsNumber();
     const QString category = list1 ? QStringLiteral("ぽるておともだち") : QStringLiteral("おともだち");
-    FieldText t[FieldCount];
+    FieldText t[fieldCount];
     for (int i = 0; i < list.Count(); ++i) {
         const AddressEntry e = list.Entry(i);
-        for (int f = list1 ? 0 : 1; f < FieldCount; ++f)
+        for (int f = list1 ? 0 : 1; f < fieldCount; ++f)
             t[f] = fieldText(e.field(Field(f)));
         const auto value = [&](Field f) { return escapeText(t[int(f)].text); };
         const auto present = [&](Field f) { return !e.field(f).isEmpty(); };
@@ -192,7 +192,7 @@ void appendCards(QByteArray &out, const AddressList &list, ExportCounts &counts)
         if (list1)
             appendProperty(out, "X-PORADDR-NUMBER", value(Field::Number));
         appendProperty(out, "CATEGORIES", category);
-        for (int f = list1 ? 0 : 1; f < FieldCount; ++f) {
+        for (int f = list1 ? 0 : 1; f < fieldCount; ++f) {
             if (!t[f].raw)
                 continue;
             const QByteArray head = QByteArray("X-PORADDR-RAW;X-FIELD=") + fieldNames[f] + ";ENCODING=b:";
@@ -208,12 +208,12 @@ void appendCards(QByteArray &out, const AddressList &list, ExportCounts &counts)
 ImportedCard entryFromCard(const Card &card, bool forList1)
 {
     ImportedCard result;
-    QString text[FieldCount];
+    QString text[fieldCount];
     text[int(Field::Handle)] = handleOf(card);
     result.name = text[int(Field::Handle)];
 
     const Property *mail = nullptr, *postPet = nullptr, *icq = nullptr, *impp = nullptr;
-    std::optional<QByteArray> raw[FieldCount];
+    std::optional<QByteArray> raw[fieldCount];
     for (const Property &p : card.properties) {
         if (p.name == "EMAIL") {
             const Property *&slot = p.hasType("x-postpet") ? postPet : mail;
@@ -231,7 +231,7 @@ ImportedCard entryFromCard(const Card &card, bool forList1)
                 p.bytes.contains('\n') || p.bytes.contains('\0'))
                 continue;
             const QByteArray name = p.parameter("X-FIELD");
-            for (int f = 0; f < FieldCount; ++f)
+            for (int f = 0; f < fieldCount; ++f)
                 if (!raw[f] && name.compare(fieldNames[f], Qt::CaseInsensitive) == 0)
                     raw[f] = p.bytes;
         }
@@ -249,7 +249,7 @@ ImportedCard entryFromCard(const Card &card, bool forList1)
         text[int(Field::Number)] = number ? textOf(number) : QStringLiteral("1");
     }
 
-    for (int f = forList1 ? 0 : 1; f < FieldCount; ++f) {
+    for (int f = forList1 ? 0 : 1; f < fieldCount; ++f) {
         QByteArray &bytes = result.entry.field(Field(f));
         // The original bytes come back only while the text still shows them: an edit elsewhere wins.
         if (raw[f] && fieldText(*raw[f]).text == text[f]) {

@@ -27,6 +27,6 @@ int main(int argc, char **argv)
     err.open(stderr, QIODevice::WriteOnly);
     // Installed beside PorAddr: its folder is the one the lists are in, and the running copy's lock
     // is found where PorAddr itself keeps it.
-    return RunVcardTool(app.arguments().mid(1), QCoreApplication::applicationDirPath(),
+    return runVcardTool(app.arguments().mid(1), QCoreApplication::applicationDirPath(),
                         SingleInstance(QStringLiteral("PorAddr")).lockPath(), out, err);
 }

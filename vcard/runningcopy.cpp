@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <csignal>
 
-qint64 RunningCopyIn(const QString &folder, const QString &lockPath)
+qint64 runningCopyIn(const QString &folder, const QString &lockPath)
 {
     qint64 pid = 0;
     QString host, application;

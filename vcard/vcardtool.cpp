@@ -223,7 +223,7 @@ QString problemText(const vcard::ParseResult &r, const Text &tr)
 int runExport(const Options &o, const QString &dir, QIODevice &out, QIODevice &err, const Text &tr)
 {
     AddressBook book;
-    SetListPaths(book, dir);
+    setListPaths(book, dir);
     LoadLists(book);
     QByteArray content;
     content.reserve((qsizetype(book.List1.Count()) + book.List2.Count()) * 320); // a card is some 250 bytes
@@ -254,7 +254,7 @@ int runExport(const Options &o, const QString &dir, QIODevice &out, QIODevice &e
 int runImport(const Options &o, const QString &dir, const QString &lockPath, QIODevice &err, const Text &tr)
 {
     const QString file = o.positional.at(0);
-    if (const qint64 pid = RunningCopyIn(dir, lockPath)) {
+    if (const qint64 pid = runningCopyIn(dir, lockPath)) {
         print(err,
               tr("PorAddr がこのフォルダで動いています (プロセス %1)。終了してから取り込んでください: %2",
                  "PorAddr is running for this folder (process %1); close it, then import again: %2")
@@ -265,7 +265,7 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
     const QByteArray content = linefile::readFile(file);
     const bool toList1 = o.list == 1;
     AddressBook book;
-    SetListPaths(book, dir);
+    setListPaths(book, dir);
     LoadLists(book);
     AddressList &list = toList1 ? book.List1 : book.List2;
     int imported = 0;
@@ -303,7 +303,7 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
         print(err, refusal);
     if (imported > 0) {
         // Only the list that took the people is written; the other stays exactly as it is.
-        (toList1 ? book.List2Loaded : book.List1Loaded) = false;
+        (toList1 ? book.list2Loaded : book.list1Loaded) = false;
         SaveLists(book);
     }
     const QString listName =
@@ -320,7 +320,7 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
 
 } // namespace
 
-int RunVcardTool(const QStringList &args, const QString &defaultFolder, const QString &lockPath,
+int runVcardTool(const QStringList &args, const QString &defaultFolder, const QString &lockPath,
                  QIODevice &out, QIODevice &err)
 {
     const Text tr;

@@ -8,7 +8,7 @@
 // "import FILE [--list 1|2] [FOLDER]". args leave out the program name; defaultFolder is where the
 // list files are when no FOLDER is given; lockPath is where a running PorAddr keeps its lock.
 // An export without -o goes to out; messages and the one-line summary go to err.
-int RunVcardTool(const QStringList &args, const QString &defaultFolder, const QString &lockPath,
+int runVcardTool(const QStringList &args, const QString &defaultFolder, const QString &lockPath,
                  QIODevice &out, QIODevice &err);
 
 namespace vcardexit {

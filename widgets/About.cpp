@@ -45,7 +45,7 @@ TURLLabel *linkLabel(QWidget *parent, const char *name, const QString &address, 
     label->setObjectName(QLatin1String(name));
     label->setAutoFillBackground(false); // transparent over the dialog
     label->Executable = true;
-    label->setFont(ProgramFont());
+    label->setFont(programFont());
     label->setFontColor(color);
     label->setHotColor(hotColor);
     label->setText(address);
@@ -60,7 +60,7 @@ TAboutDlg::TAboutDlg(QWidget *owner)
 {
     setObjectName(QStringLiteral("AboutDlg"));
     setWindowTitle(QStringLiteral("ぽるてアドレス帳のバージョン情報"));
-    setFont(ProgramFont());
+    setFont(programFont());
     setFixedSize(clientWidth, clientHeight);
     setSizeGripEnabled(false);
 
@@ -68,11 +68,11 @@ TAboutDlg::TAboutDlg(QWidget *owner)
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setFocusPolicy(Qt::NoFocus);
-    Image1->setPixmap(ProgramPicture());
+    Image1->setPixmap(programPicture());
     Image1->setGeometry(8, 8, 32, 32);
 
     Label1 = textLabel(this, "Label1", QStringLiteral("ぽるてアドレス帳 for Windows95/98"), 64, 8);
-    QFont bold = ProgramFont();
+    QFont bold = programFont();
     bold.setBold(true);
     Label1->setFont(bold);
     placeLabel(Label1, 64, 8);
@@ -124,9 +124,9 @@ TAboutDlg::TAboutDlg(QWidget *owner)
 void TAboutDlg::FormCreate()
 {
     const MemoryStatus status = GlobalMemoryStatus();
-    PhysMem->setText(FormatKilobytes(status.TotalPhys, SystemThousandsSeparator()));
+    PhysMem->setText(formatKilobytes(status.totalPhys, systemThousandsSeparator()));
     placeLabel(PhysMem, 240, 192);
-    FreeRes->setText(FormatMemoryLoad(status.MemoryLoad));
+    FreeRes->setText(formatMemoryLoad(status.memoryLoad));
     placeLabel(FreeRes, 240, 208);
 }
 

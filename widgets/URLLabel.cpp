@@ -110,7 +110,7 @@ void TURLLabel::showFontColor(TColor color)
 void TURLLabel::applyFontColor()
 {
     QPalette colours = palette();
-    colours.setColor(foregroundRole(), ToQColor(fontColor_));
+    colours.setColor(foregroundRole(), toQColor(fontColor_));
     setPalette(colours);
 }
 

@@ -18,7 +18,7 @@ void registerSubstitutes()
 }
 } // namespace
 
-QFont ProgramFont()
+QFont programFont()
 {
     registerSubstitutes();
     QFont font(programFace);
@@ -26,7 +26,7 @@ QFont ProgramFont()
     return font;
 }
 
-QIcon ProgramIcon()
+QIcon programIcon()
 {
     Q_INIT_RESOURCE(images);
     QIcon icon;
@@ -35,13 +35,13 @@ QIcon ProgramIcon()
     return icon;
 }
 
-QPixmap ProgramPicture()
+QPixmap programPicture()
 {
     Q_INIT_RESOURCE(images);
     return QPixmap(QStringLiteral(":/images/icon32.png"));
 }
 
-QPixmap CoolBarBackground()
+QPixmap coolBarBackground()
 {
     Q_INIT_RESOURCE(images);
     return QPixmap(QStringLiteral(":/images/coolbar.png"));

@@ -8,8 +8,8 @@
 
 // "ＭＳ Ｐゴシック" at 12 pixels; where that face is not installed, the metric-compatible IPAPGothic
 // stands in for it through a font substitution.
-QFont ProgramFont();
+QFont programFont();
 
-QIcon ProgramIcon();
-QPixmap ProgramPicture(); // the icon as a 32 x 32 picture
-QPixmap CoolBarBackground();
+QIcon programIcon();
+QPixmap programPicture(); // the icon as a 32 x 32 picture
+QPixmap coolBarBackground();

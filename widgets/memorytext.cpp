@@ -11,7 +11,7 @@ bool isSingleByteSeparator(const QString &separator)
 }
 } // namespace
 
-QString FormatKilobytes(quint64 totalBytes, const QString &localeSeparator)
+QString formatKilobytes(quint64 totalBytes, const QString &localeSeparator)
 {
     // Integer arithmetic gives exactly the rounded extended-precision quotient (division by 1024
     // is exact in binary), also where long double is only a double and would lose the last
@@ -25,7 +25,7 @@ QString FormatKilobytes(quint64 totalBytes, const QString &localeSeparator)
     return digits + QStringLiteral(" KB");
 }
 
-QString FormatMemoryLoad(int load)
+QString formatMemoryLoad(int load)
 {
     return QString::asprintf("%d %%", load);
 }

@@ -35,7 +35,7 @@ QPalette::ColorRole roleOfSystemColor(quint32 index)
 }
 } // namespace
 
-QColor ToQColor(TColor color)
+QColor toQColor(TColor color)
 {
     if (color & systemColorFlag)
         return QGuiApplication::palette().color(roleOfSystemColor(color & 0xFF));

@@ -4,7 +4,7 @@
 #include <QtGlobal>
 
 // Colours as the program's layouts give them: $00BBGGRR for a plain colour (red in the low byte),
-// or the top bit set and a system colour index in the low byte (clWindowText). ToQColor is the
+// or the top bit set and a system colour index in the low byte (clWindowText). toQColor is the
 // one place where such a value becomes a screen colour.
 using TColor = quint32;
 
@@ -17,4 +17,4 @@ constexpr TColor clBlack = 0x000000;
 constexpr TColor clWindowText = 0x80000008;
 
 // System colours follow the application's palette at the moment of the call.
-QColor ToQColor(TColor color);
+QColor toQColor(TColor color);

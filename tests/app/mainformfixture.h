@@ -21,11 +21,11 @@ struct MainFormFixture {
     QList<MessageRequest> messages;
     QList<int> answers; // answers to message dialogs, in order; OK when none is left
     QList<QUrl> opened;
-    ScopedHook<MessageAnswerer> answering{SetMessageAnswerer, [this](const MessageRequest &request) {
+    ScopedHook<MessageAnswerer> answering{setMessageAnswerer, [this](const MessageRequest &request) {
                                               messages.append(request);
                                               return answers.isEmpty() ? mrOk : answers.takeFirst();
                                           }};
-    ScopedHook<ShellOpenHandler> recording{SetShellOpenHandler,
+    ScopedHook<ShellOpenHandler> recording{setShellOpenHandler,
                                            [this](const QUrl &url) { opened.append(url); }};
     std::optional<ScopedHook<TInputDlg::ModalHook>> scripting;
 
@@ -36,7 +36,7 @@ struct MainFormFixture {
     {
         form = std::make_unique<TMainForm>(folder());
         dialog = std::make_unique<TInputDlg>(form.get());
-        form->SetInputDlg(dialog.get());
+        form->setInputDlg(dialog.get());
         return *form;
     }
 
@@ -49,8 +49,8 @@ struct MainFormFixture {
             return result;
         };
         if (scripting)
-            TInputDlg::SetModalHook(hook); // the scope still puts back the one before the first
+            TInputDlg::setModalHook(hook); // the scope still puts back the one before the first
         else
-            scripting.emplace(&TInputDlg::SetModalHook, hook);
+            scripting.emplace(&TInputDlg::setModalHook, hook);
     }
 };

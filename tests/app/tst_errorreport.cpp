@@ -36,13 +36,13 @@ private:
 void TestErrorReport::cleanup()
 {
     answering_.reset();
-    SetApplicationTitle(QString());
+    setApplicationTitle(QString());
     seen_.clear();
 }
 
 void TestErrorReport::answerAll()
 {
-    answering_.emplace(SetMessageAnswerer, [this](const MessageRequest &request) {
+    answering_.emplace(setMessageAnswerer, [this](const MessageRequest &request) {
         seen_ << request;
         return mrOk;
     });
@@ -87,14 +87,14 @@ void TestErrorReport::fullStop()
 {
     QFETCH(QString, text);
     QFETCH(QString, shown);
-    QCOMPARE(ErrorReportText(text), shown);
+    QCOMPARE(errorReportText(text), shown);
 }
 
 void TestErrorReport::reportGoesThroughSeam()
 {
     answerAll();
     ReportError(QStringLiteral("'abc' は整数ではありません"));
-    SetApplicationTitle(MainTitle());
+    setApplicationTitle(mainTitle());
     ReportError(QStringLiteral("done."));
     QCOMPARE(seen_.size(), 2);
     QCOMPARE(seen_[0].kind, MessageRequest::Kind::ErrorBox);
@@ -127,7 +127,7 @@ void TestErrorReport::guarded()
 
     answerAll();
     bool before = false, after = false;
-    Guarded([&] {
+    ::guarded([&] {
         before = true;
         if (thrown == QLatin1String("por"))
             throw PorError(QStringLiteral("ﾌｧｲﾙ x を作成できません"));
@@ -152,7 +152,7 @@ void TestErrorReport::guarded()
 
 void TestErrorReport::realBoxIsStopIconWithOk()
 {
-    SetApplicationTitle(MainTitle());
+    setApplicationTitle(mainTitle());
     QWidget mainWindow;
     mainWindow.show();
     mainWindow.activateWindow();
@@ -218,7 +218,7 @@ void TestErrorReport::defaultTitle()
 {
     QFETCH(QString, path);
     QFETCH(QString, title);
-    QCOMPARE(DefaultTitle(path), title);
+    QCOMPARE(::defaultTitle(path), title);
 }
 
 QTEST_MAIN(TestErrorReport)

@@ -242,7 +242,7 @@ void TestInputDlg::keys()
         if (stayedOpen)
             dialog_->Button2->click();
     });
-    const int shown = dialog_->ShowModal();
+    const int shown = dialog_->showModal();
     QCOMPARE(stayedOpen, result == 0);
     QCOMPARE(shown, result == 0 ? 2 : result);
 }
@@ -282,17 +282,17 @@ void TestInputDlg::tabCycle()
         back = focusName();
         dialog_->Button2->click();
     });
-    dialog_->ShowModal();
+    dialog_->showModal();
     QCOMPARE(seen, forward);
     QCOMPARE(back, backFromFirst);
 }
 
 void TestInputDlg::tabSelectsClickDoesNot()
 {
-    dialog_->SetEditBytes(0, "abc");
-    dialog_->SetEditBytes(1, "def");
-    dialog_->SetEditBytes(2, "ghi");
-    dialog_->SpinEdit1->SetValue(42);
+    dialog_->setEditBytes(0, "abc");
+    dialog_->setEditBytes(1, "def");
+    dialog_->setEditBytes(2, "ghi");
+    dialog_->SpinEdit1->setValue(42);
     QString tabbedEdit, tabbedNumber, clicked;
     bool clickedHasFocus = false;
     modaldriver::whenModal([&](QWidget *) {
@@ -309,7 +309,7 @@ void TestInputDlg::tabSelectsClickDoesNot()
         tabbedNumber = dialog_->SpinEdit1->lineEdit()->selectedText();
         dialog_->Button2->click();
     });
-    dialog_->ShowModal();
+    dialog_->showModal();
     QCOMPARE(tabbedEdit, QStringLiteral("def"));
     QVERIFY(clickedHasFocus);
     QCOMPARE(clicked, QString());
@@ -327,7 +327,7 @@ void TestInputDlg::positionMemory()
         first = modal->pos();
         modal->close();
     });
-    dialog_->ShowModal();
+    dialog_->showModal();
     QVERIFY(!first.isNull());
 
     modaldriver::whenModal([&](QWidget *modal) {
@@ -335,14 +335,14 @@ void TestInputDlg::positionMemory()
         modal->move(30, 40); // as the user drags it
         dialog_->Button2->click();
     });
-    dialog_->ShowModal();
+    dialog_->showModal();
     QCOMPARE(second, first);
 
     modaldriver::whenModal([&](QWidget *modal) {
         third = modal->pos();
         dialog_->Button2->click();
     });
-    dialog_->ShowModal();
+    dialog_->showModal();
     QCOMPARE(third, QPoint(30, 40));
 }
 
@@ -359,7 +359,7 @@ void TestInputDlg::focusMemory()
             else
                 modal->close();
         });
-        dialog_->ShowModal();
+        dialog_->showModal();
     };
 
     open("Edit4");   // first opening: the first control
@@ -412,7 +412,7 @@ void TestInputDlg::numberReadAtOk()
             modaldriver::typeKey(Qt::Key_Return);
         }
     });
-    QCOMPARE(dialog_->ShowModal(), 1);
+    QCOMPARE(dialog_->showModal(), 1);
     QCOMPARE(dialog_->SpinEdit1->text(), text);
     QCOMPARE(dialog_->SpinEdit1->Value(), value);
 }
@@ -436,7 +436,7 @@ void TestInputDlg::untouchedBytes()
 {
     QFETCH(QByteArray, bytes);
     for (int i = 0; i < 6; ++i)
-        dialog_->SetEditBytes(i, bytes);
+        dialog_->setEditBytes(i, bytes);
     modaldriver::whenModal([&](QWidget *) {
         // Through every field and out again by the keyboard, changing nothing.
         for (int i = 0; i < 7; ++i)
@@ -444,16 +444,16 @@ void TestInputDlg::untouchedBytes()
         QCOMPARE(focusName(), QStringLiteral("Button1"));
         modaldriver::typeKey(Qt::Key_Space);
     });
-    QCOMPARE(dialog_->ShowModal(), 1);
+    QCOMPARE(dialog_->showModal(), 1);
     for (int i = 0; i < 6; ++i)
-        QCOMPARE(dialog_->EditBytes(i), bytes);
+        QCOMPARE(dialog_->editBytes(i), bytes);
 }
 
 void TestInputDlg::editedBackToStoredText()
 {
     const QByteArray nec("\xED\x40");
-    dialog_->SetEditBytes(0, nec);
-    dialog_->SetEditBytes(1, nec);
+    dialog_->setEditBytes(0, nec);
+    dialog_->setEditBytes(1, nec);
     modaldriver::whenModal([&](QWidget *) {
         dialog_->Edit1->setFocus(Qt::TabFocusReason);
         dialog_->Edit1->end(false);
@@ -465,9 +465,9 @@ void TestInputDlg::editedBackToStoredText()
         QTest::keyClicks(dialog_->Edit2, "x");
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->ShowModal(), 1);
-    QCOMPARE(dialog_->EditBytes(0), nec);
-    const QByteArray changed = dialog_->EditBytes(1);
+    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->editBytes(0), nec);
+    const QByteArray changed = dialog_->editBytes(1);
     QVERIFY(changed.endsWith('x'));
     QCOMPARE(changed.size(), 3);
 }
@@ -493,7 +493,7 @@ void TestInputDlg::changedTextEncoded()
 {
     QFETCH(QString, typed);
     QFETCH(QByteArray, bytes);
-    dialog_->SetEditBytes(4, "old");
+    dialog_->setEditBytes(4, "old");
     modaldriver::whenModal([&](QWidget *) {
         dialog_->Edit5->setFocus(Qt::TabFocusReason); // selects the old text; typing replaces it
         if (typed.isEmpty())
@@ -502,8 +502,8 @@ void TestInputDlg::changedTextEncoded()
             composeAndCommit(dialog_->Edit5, typed);
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->ShowModal(), 1);
-    QCOMPARE(dialog_->EditBytes(4), bytes);
+    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->editBytes(4), bytes);
 }
 
 void TestInputDlg::refusedAtOk_data()
@@ -531,7 +531,7 @@ void TestInputDlg::refusedAtOk()
     QFETCH(QString, reason);
 
     QList<MessageRequest> warnings;
-    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
+    const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         warnings << request;
         return mrOk;
     });
@@ -547,12 +547,12 @@ void TestInputDlg::refusedAtOk()
         if (openAfterOk)
             clickButton(dialog_->Button2);
     });
-    const int result = dialog_->ShowModal();
+    const int result = dialog_->showModal();
 
     if (reason.isEmpty()) {
         QCOMPARE(result, 1);
         QVERIFY(warnings.isEmpty());
-        QCOMPARE(dialog_->EditBytes(field).size(), 4095);
+        QCOMPARE(dialog_->editBytes(field).size(), 4095);
         return;
     }
     QVERIFY(openAfterOk);
@@ -564,8 +564,8 @@ void TestInputDlg::refusedAtOk()
     QCOMPARE(warnings[0].buttons, MsgDlgButtons(MsgDlgBtn::OK));
     QVERIFY2(warnings[0].text.contains(name) && warnings[0].text.contains(reason),
              qPrintable(warnings[0].text));
-    QVERIFY(!dialog_->Validate());
-    QVERIFY_THROWS_EXCEPTION(PorError, dialog_->EditBytes(field)); // never a silent substitute
+    QVERIFY(!dialog_->validate());
+    QVERIFY_THROWS_EXCEPTION(PorError, dialog_->editBytes(field)); // never a silent substitute
 }
 
 void TestInputDlg::refusalShownInWarningBox()
@@ -586,7 +586,7 @@ void TestInputDlg::refusalShownInWarningBox()
         entryStillOpen = modal->isVisible();
         clickButton(dialog_->Button2);
     });
-    QCOMPARE(dialog_->ShowModal(), 2);
+    QCOMPARE(dialog_->showModal(), 2);
     QVERIFY(entryStillOpen);
     QCOMPARE(title, QStringLiteral("警告"));
     QVERIFY2(text.contains(QStringLiteral("メモ")), qPrintable(text));
@@ -658,9 +658,9 @@ void TestInputDlg::lineBreaks()
         result = edit->text();
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->ShowModal(), 1);
+    QCOMPARE(dialog_->showModal(), 1);
     QCOMPARE(result, after);
-    QVERIFY(!dialog_->EditBytes(0).contains('\n'));
+    QVERIFY(!dialog_->editBytes(0).contains('\n'));
 }
 
 void TestInputDlg::inputMethodComposition()
@@ -682,11 +682,11 @@ void TestInputDlg::inputMethodComposition()
         afterCommit = edit->text();
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->ShowModal(), 1);
+    QCOMPARE(dialog_->showModal(), 1);
     QVERIFY(inputMethodOn);
     QCOMPARE(duringComposition, QString()); // the composition is shown, not yet part of the text
     QCOMPARE(afterCommit, QStringLiteral("愛"));
-    QCOMPARE(dialog_->EditBytes(0), QByteArray("\x88\xA4"));
+    QCOMPARE(dialog_->editBytes(0), QByteArray("\x88\xA4"));
 }
 
 void TestInputDlg::modalHook()
@@ -694,16 +694,16 @@ void TestInputDlg::modalHook()
     bool visibleInHook = true;
     int result = 0;
     {
-        const ScopedHook scripted(&TInputDlg::SetModalHook, [&](TInputDlg &dialog) {
+        const ScopedHook scripted(&TInputDlg::setModalHook, [&](TInputDlg &dialog) {
             visibleInHook = dialog.isVisible();
             dialog.Edit1->setText(QStringLiteral("scripted"));
             return 1;
         });
-        result = dialog_->ShowModal();
+        result = dialog_->showModal();
     }
     QCOMPARE(result, 1);
     QVERIFY(!visibleInHook);
-    QCOMPARE(dialog_->EditBytes(0), QByteArray("scripted"));
+    QCOMPARE(dialog_->editBytes(0), QByteArray("scripted"));
 }
 
 // What a screen reader hears for each control: its role, its name, and the label it reads it from.

@@ -131,7 +131,7 @@ void TestMainForm::listModelKeepsItsContract()
     writeBytes(f.path("PorAddr2.lst"), list2File);
     TMainForm &form = f.open();
     for (const int list : {1, 2}) {
-        AddressListModel *model = form.Model(list);
+        AddressListModel *model = form.model(list);
         QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         const int rows = model->rowCount();
         model->Append(AddressEntry{"1", "Zed", "", "", "", "", ""});
@@ -145,7 +145,7 @@ void TestMainForm::listModelKeepsItsContract()
         }
         QCOMPARE(model->rowCount(), rows);
         QCOMPARE(model->index(0, list == 1 ? 1 : 0).data().toString(), QStringLiteral("Zed"));
-        model->Reload();
+        model->reload();
     }
 }
 
@@ -162,8 +162,8 @@ void TestMainForm::startsOnFirstTabWithDesignedColumns()
         QCOMPARE(form.ListView1->header()->sectionSize(c), designed1[c]);
     for (int c = 0; c < 6; ++c)
         QCOMPARE(form.ListView2->header()->sectionSize(c), designed2[c]);
-    QCOMPARE(form.Width(), 480);
-    QCOMPARE(form.Height(), 258);
+    QCOMPARE(form.outerWidth(), 480);
+    QCOMPARE(form.outerHeight(), 258);
 }
 
 void TestMainForm::editMenuFollowsTheActiveListsSelection_data()
@@ -337,7 +337,7 @@ void TestMainForm::modifyClampsAndStoresPlainDecimal()
     f.answerDialog([&](TInputDlg &dlg) { seen = dlg.SpinEdit1->text(); }, result);
     form.Modify1->trigger();
     QCOMPARE(seen, shown);
-    const AddressEntry entry = form.Book().List1.Entry(1);
+    const AddressEntry entry = form.book().List1.Entry(1);
     QCOMPARE(entry.Number, kept);
     QCOMPARE(entry.Handle, handle);
     QCOMPARE(entry.Mail, QByteArray("m@x"));
@@ -358,7 +358,7 @@ void TestMainForm::modifyOfANonIntegerNumberIsReported()
     QCOMPARE(f.messages.size(), 1);
     QCOMPARE(f.messages[0].kind, MessageRequest::Kind::ErrorBox);
     QCOMPARE(f.messages[0].text, QString::fromUtf8("'' は整数ではありません."));
-    QCOMPARE(form.Book().List1.Entry(0).Handle, QByteArray("NoNumber"));
+    QCOMPARE(form.book().List1.Entry(0).Handle, QByteArray("NoNumber"));
 }
 
 void TestMainForm::deleteFollowsTheAnswer_data()
@@ -427,7 +427,7 @@ void TestMainForm::movesSwapEntriesAndSelectionFollows()
     if (row >= 0)
         QCOMPARE(form.ListView1->currentIndex().row(), row); // the focus mark stays where it was
     if (numbers[0] == "3")
-        QCOMPARE(form.Book().List1.Entry(0).Handle, QByteArray("Bob")); // every field travels
+        QCOMPARE(form.book().List1.Entry(0).Handle, QByteArray("Bob")); // every field travels
     QVERIFY(f.messages.isEmpty());
 }
 
@@ -471,7 +471,7 @@ void TestMainForm::launchingOpensTheSelectedEntry()
         QCOMPARE(f.opened[0].toString(), expected);
     }
     form.PorTop3->click();
-    QCOMPARE(f.opened.last().toString(), TMainForm::TopPageAddress());
+    QCOMPARE(f.opened.last().toString(), TMainForm::topPageAddress());
     QVERIFY(f.messages.isEmpty());
 }
 
@@ -500,10 +500,10 @@ void TestMainForm::settingsAreAppliedAndWrittenBack()
                            "[List1]\r\nCol1=10\r\nCol7=0\r\n[List2]\r\nCol6=-5\r\n[Other]\r\nKey=kept\r\n";
     writeBytes(f.path("PorAddr.ini"), ini);
     TMainForm &form = f.open();
-    QCOMPARE(form.Top(), std::optional<int>(100));
-    QCOMPARE(form.Left(), std::optional<int>(32));
-    QCOMPARE(form.Width(), 600);
-    QCOMPARE(form.Height(), 400);
+    QCOMPARE(form.outerTop(), std::optional<int>(100));
+    QCOMPARE(form.outerLeft(), std::optional<int>(32));
+    QCOMPARE(form.outerWidth(), 600);
+    QCOMPARE(form.outerHeight(), 400);
     QCOMPARE(form.ListView1->header()->sectionSize(0), 10);
     QCOMPARE(form.ListView1->header()->sectionSize(6), 0);
     QCOMPARE(form.ListView1->header()->sectionSize(1), 60);
@@ -541,8 +541,8 @@ void TestMainForm::oddSettingsKeepTheValueInForce()
     MainFormFixture f;
     writeBytes(f.path("PorAddr.ini"), "[Position]\r\nWidth=" + value + "\r\n");
     TMainForm &form = f.open();
-    QCOMPARE(form.Width(), width);
-    QCOMPARE(form.Height(), 258);
+    QCOMPARE(form.outerWidth(), width);
+    QCOMPARE(form.outerHeight(), 258);
 }
 
 void TestMainForm::firstCloseWritesDesignedSettings()
@@ -642,19 +642,19 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
     writeBytes(f.path("PorAddr2.lst"), list2File);
     QVERIFY(QFile::setPermissions(f.path("PorAddr2.lst"), QFileDevice::WriteOwner));
     TMainForm &form = f.open();
-    QVERIFY(!form.Book().List2Loaded);
+    QVERIFY(!form.book().list2Loaded);
     QCOMPARE(f.messages.size(), 1);
     QCOMPARE(f.messages[0].text, QString::fromUtf8("ﾌｧｲﾙ %1 は開けません.").arg(f.path("PorAddr2.lst")));
     // Loading stopped: both lists empty, list 2's page shown, the settings not applied.
     QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet2);
     QCOMPARE(form.ListView1->model()->rowCount(), 0);
-    QCOMPARE(form.Width(), 480);
+    QCOMPARE(form.outerWidth(), 480);
     AddressEntry added;
     added.Number = "7";
     added.Handle = "New";
     if (changed) {
-        form.Model(1)->Append(added);
-        form.Model(2)->Append(added);
+        form.model(1)->Append(added);
+        form.model(2)->Append(added);
     }
 
     f.messages.clear();
@@ -708,7 +708,7 @@ void TestMainForm::storedBoundsAsTheWindowHasThem()
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTest::qWait(20);
-        placed = QPoint(form.Left().value_or(-1), form.Top().value_or(-1));
+        placed = QPoint(form.outerLeft().value_or(-1), form.outerTop().value_or(-1));
     }
     MainFormFixture f;
     writeBytes(f.path("PorAddr.ini"), "[Position]\r\n" + position);
@@ -719,12 +719,12 @@ void TestMainForm::storedBoundsAsTheWindowHasThem()
     }
     const int top = bounds[0] == -1 ? placed.y() : bounds[0];
     const int left = bounds[1] == -1 ? placed.x() : bounds[1];
-    QTRY_COMPARE(form.Top(), std::optional<int>(top));
-    QCOMPARE(form.Left(), std::optional<int>(left));
+    QTRY_COMPARE(form.outerTop(), std::optional<int>(top));
+    QCOMPARE(form.outerLeft(), std::optional<int>(left));
     if (shown)
         QCOMPARE(form.frameGeometry().topLeft(), QPoint(left, top));
-    QCOMPARE(form.Width(), bounds[2]);
-    QCOMPARE(form.Height(), bounds[3]);
+    QCOMPARE(form.outerWidth(), bounds[2]);
+    QCOMPARE(form.outerHeight(), bounds[3]);
     QVERIFY(form.FormCloseQuery());
     const QByteArray written = readBytes(f.path("PorAddr.ini"));
     const int values[] = {top, left, bounds[2], bounds[3]};
@@ -756,7 +756,7 @@ void TestMainForm::outsideCloseEndsModalWindowsFirst()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.PageControl1->setCurrentIndex(1);
     selectRow(form.ListView2, 1);
-    const ScopedHook realWindows(SetMessageAnswerer, MessageAnswerer());
+    const ScopedHook realWindows(setMessageAnswerer, MessageAnswerer());
     OutsideCloseRequest outside(form);
     QString ended;
     QTimer poll;
@@ -770,7 +770,7 @@ void TestMainForm::outsideCloseEndsModalWindowsFirst()
     form.findChild<QAction *>(command)->trigger(); // returns once its modal window has ended
     QVERIFY(!ended.isEmpty());
     QTRY_VERIFY(!form.isVisible());
-    QCOMPARE(form.Book().List2.Count(), 3);
+    QCOMPARE(form.book().List2.Count(), 3);
     QCOMPARE(readBytes(f.path("PorAddr2.lst")), list2File);
     QVERIFY(QFile::exists(f.path("PorAddr.ini")));
 }
@@ -782,10 +782,10 @@ void TestMainForm::outsideCloseWhileClosingDoesNothingMore()
     TMainForm &form = f.open();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Model(1)->Append(AddressEntry{"1", "A", "", "", "", "", ""});
+    form.model(1)->Append(AddressEntry{"1", "A", "", "", "", "", ""});
     QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("PorAddr1.lst")));
     OutsideCloseRequest outside(form);
-    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
+    const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         f.messages.append(request);
         outside.request();
         return mrOk;
@@ -823,7 +823,7 @@ void TestMainForm::doubleClickModifiesTheRowUnderThePointer()
     QTest::mouseClick(viewport, Qt::LeftButton, {}, onRow);
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, onRow);
     QTRY_COMPARE(seen, QStringList({"Eve"}));
-    QCOMPARE(form.Book().List2.Entry(2).Memo, QByteArray("changed"));
+    QCOMPARE(form.book().List2.Entry(2).Memo, QByteArray("changed"));
     // Below the last row nothing is under the pointer: the click clears the selection, nothing opens.
     const QPoint empty(onRow.x(), viewport->height() - 3);
     QTest::mouseClick(viewport, Qt::LeftButton, {}, empty);

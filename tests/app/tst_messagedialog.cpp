@@ -305,7 +305,7 @@ void TestMessageDialog::answererReplacesWindow()
 {
     QList<MessageRequest> seen;
     bool windowUp = false;
-    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
+    const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         seen << request;
         windowUp = windowUp || QApplication::activeModalWidget();
         return mrNo;
@@ -328,14 +328,14 @@ void TestMessageDialog::answererReplacesWindow()
 void TestMessageDialog::plainTitleIsApplicationTitle()
 {
     QStringList titles;
-    const ScopedHook answering(SetMessageAnswerer, [&](const MessageRequest &request) {
+    const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         titles << request.title;
         return mrOk;
     });
     PlainMessage(startFailure); // before start-up sets the title: the default one
-    SetApplicationTitle(MainTitle());
+    setApplicationTitle(mainTitle());
     PlainMessage(startFailure);
-    SetApplicationTitle(QString());
+    setApplicationTitle(QString());
     QCOMPARE(titles, (QStringList{QStringLiteral("tst_messagedialog"), QStringLiteral("ぽるてアドレス帳")}));
 }
 

@@ -126,7 +126,7 @@ void TestSpinEdit::setting()
     QFETCH(int, value);
     QFETCH(QString, text);
     window_->spin->setText(QStringLiteral("junk"));
-    window_->spin->SetValue(value);
+    window_->spin->setValue(value);
     QCOMPARE(window_->spin->text(), text);
 }
 

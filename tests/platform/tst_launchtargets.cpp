@@ -6,7 +6,7 @@
 
 #include <QtTest>
 
-class LaunchTargetsTest : public QObject {
+class TestLaunchTargets : public QObject {
     Q_OBJECT
 
 private slots:
@@ -19,7 +19,7 @@ private slots:
     void shellOpen_goesToInstalledHandler();
 };
 
-void LaunchTargetsTest::mailTarget_keepsWholeAddressInPath_data()
+void TestLaunchTargets::mailTarget_keepsWholeAddressInPath_data()
 {
     QTest::addColumn<QString>("mail");
     QTest::addColumn<QByteArray>("encoded");
@@ -43,12 +43,12 @@ void LaunchTargetsTest::mailTarget_keepsWholeAddressInPath_data()
         << "\"a\"<b@example.jp>" << QByteArray("mailto:%22a%22%3Cb@example.jp%3E");
 }
 
-void LaunchTargetsTest::mailTarget_keepsWholeAddressInPath()
+void TestLaunchTargets::mailTarget_keepsWholeAddressInPath()
 {
     QFETCH(QString, mail);
     QFETCH(QByteArray, encoded);
 
-    const QUrl url = MailTarget(mail);
+    const QUrl url = mailTarget(mail);
     QVERIFY(url.isValid());
     QCOMPARE(url.scheme(), QStringLiteral("mailto"));
     QCOMPARE(url.toEncoded(), encoded);
@@ -60,7 +60,7 @@ void LaunchTargetsTest::mailTarget_keepsWholeAddressInPath()
     QCOMPARE(QUrl::fromEncoded(url.toEncoded()).query(), QString());
 }
 
-void LaunchTargetsTest::homeTarget_opensWebAddresses_data()
+void TestLaunchTargets::homeTarget_opensWebAddresses_data()
 {
     QTest::addColumn<QString>("home");
     QTest::addColumn<QString>("opened");
@@ -89,17 +89,17 @@ void LaunchTargetsTest::homeTarget_opensWebAddresses_data()
                                         << "http://www.example.jp/";
 }
 
-void LaunchTargetsTest::homeTarget_opensWebAddresses()
+void TestLaunchTargets::homeTarget_opensWebAddresses()
 {
     QFETCH(QString, home);
     QFETCH(QString, opened);
 
-    const std::optional<QUrl> url = HomeTarget(home);
+    const std::optional<QUrl> url = homeTarget(home);
     QVERIFY(url.has_value());
     QCOMPARE(url->toString(), opened);
 }
 
-void LaunchTargetsTest::homeTarget_refusesEverythingElse_data()
+void TestLaunchTargets::homeTarget_refusesEverythingElse_data()
 {
     QTest::addColumn<QString>("home");
 
@@ -137,30 +137,30 @@ void LaunchTargetsTest::homeTarget_refusesEverythingElse_data()
     QTest::newRow("user at host") << "user@www.example.jp";
 }
 
-void LaunchTargetsTest::homeTarget_refusesEverythingElse()
+void TestLaunchTargets::homeTarget_refusesEverythingElse()
 {
     QFETCH(QString, home);
 
-    const std::optional<QUrl> url = HomeTarget(home);
+    const std::optional<QUrl> url = homeTarget(home);
     QVERIFY2(!url.has_value(), qPrintable(url ? url->toString() : QString()));
 }
 
-void LaunchTargetsTest::shellOpen_goesToInstalledHandler()
+void TestLaunchTargets::shellOpen_goesToInstalledHandler()
 {
     QList<QUrl> opened;
     {
-        const ScopedHook recording(SetShellOpenHandler, [&opened](const QUrl &url) { opened << url; });
+        const ScopedHook recording(setShellOpenHandler, [&opened](const QUrl &url) { opened << url; });
         QVERIFY(!recording.previous()); // the desktop itself is the default
 
         ShellOpen(QUrl(QStringLiteral("http://www.example.jp/")));
-        ShellOpen(MailTarget(QStringLiteral("a@example.jp")));
+        ShellOpen(mailTarget(QStringLiteral("a@example.jp")));
         QCOMPARE(opened, (QList<QUrl>{QUrl(QStringLiteral("http://www.example.jp/")),
                                       QUrl(QStringLiteral("mailto:a@example.jp"))}));
     }
     // The scope put the desktop back.
-    const ShellOpenHandler after = SetShellOpenHandler({});
+    const ShellOpenHandler after = setShellOpenHandler({});
     QVERIFY(!after);
 }
 
-QTEST_GUILESS_MAIN(LaunchTargetsTest)
+QTEST_GUILESS_MAIN(TestLaunchTargets)
 #include "tst_launchtargets.moc"

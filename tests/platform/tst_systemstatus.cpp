@@ -10,7 +10,7 @@
 #include <optional>
 #include <sys/sysinfo.h>
 
-class SystemStatusTest : public QObject {
+class TestSystemStatus : public QObject {
     Q_OBJECT
 
 private slots:
@@ -32,7 +32,7 @@ QByteArray meminfo(const QByteArray &total, const QByteArray &available)
 }
 } // namespace
 
-void SystemStatusTest::parseMemInfo_data()
+void TestSystemStatus::parseMemInfo_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<quint64>("totalPhys");
@@ -56,18 +56,18 @@ void SystemStatusTest::parseMemInfo_data()
     QTest::newRow("total beyond 64 bits") << meminfo("18446744073709551615", "0") << quint64(0) << 0;
 }
 
-void SystemStatusTest::parseMemInfo()
+void TestSystemStatus::parseMemInfo()
 {
     QFETCH(QByteArray, text);
     QFETCH(quint64, totalPhys);
     QFETCH(int, load);
 
-    const MemoryStatus status = ParseMemInfo(text);
-    QCOMPARE(status.TotalPhys, totalPhys);
-    QCOMPARE(status.MemoryLoad, load);
+    const MemoryStatus status = ::parseMemInfo(text);
+    QCOMPARE(status.totalPhys, totalPhys);
+    QCOMPARE(status.memoryLoad, load);
 }
 
-void SystemStatusTest::globalMemoryStatus_matchesKernel()
+void TestSystemStatus::globalMemoryStatus_matchesKernel()
 {
     struct sysinfo info {};
     QCOMPARE(sysinfo(&info), 0);
@@ -75,58 +75,58 @@ void SystemStatusTest::globalMemoryStatus_matchesKernel()
 
     const MemoryStatus status = GlobalMemoryStatus();
     // /proc/meminfo rounds the total down to whole kibibytes.
-    QVERIFY2(status.TotalPhys <= kernelTotal && kernelTotal - status.TotalPhys < 1024,
-             qPrintable(QStringLiteral("%1 vs %2").arg(status.TotalPhys).arg(kernelTotal)));
-    QVERIFY(status.MemoryLoad >= 0 && status.MemoryLoad <= 100);
+    QVERIFY2(status.totalPhys <= kernelTotal && kernelTotal - status.totalPhys < 1024,
+             qPrintable(QStringLiteral("%1 vs %2").arg(status.totalPhys).arg(kernelTotal)));
+    QVERIFY(status.memoryLoad >= 0 && status.memoryLoad <= 100);
 }
 
-void SystemStatusTest::globalMemoryStatus_takesTestSource()
+void TestSystemStatus::globalMemoryStatus_takesTestSource()
 {
     const MemoryStatus fake{quint64(1) << 40, 42};
     MemoryStatus seen;
     {
-        const ScopedHook faked(SetMemoryStatusSource, [fake] { return fake; });
+        const ScopedHook faked(setMemoryStatusSource, [fake] { return fake; });
         seen = GlobalMemoryStatus();
     }
 
-    QCOMPARE(seen.TotalPhys, fake.TotalPhys);
-    QCOMPARE(seen.MemoryLoad, 42);
-    QVERIFY(GlobalMemoryStatus().TotalPhys != fake.TotalPhys);
+    QCOMPARE(seen.totalPhys, fake.totalPhys);
+    QCOMPARE(seen.memoryLoad, 42);
+    QVERIFY(GlobalMemoryStatus().totalPhys != fake.totalPhys);
 }
 
-void SystemStatusTest::separator_isSystemLocales()
+void TestSystemStatus::separator_isSystemLocales()
 {
-    RereadSystemLocale();
-    QCOMPARE(SystemThousandsSeparator(), QLocale::system().groupSeparator());
+    rereadSystemLocale();
+    QCOMPARE(systemThousandsSeparator(), QLocale::system().groupSeparator());
 }
 
-void SystemStatusTest::separator_keptUntilLocaleChange()
+void TestSystemStatus::separator_keptUntilLocaleChange()
 {
     QString systemSeparator = QStringLiteral(".");
     std::optional<ScopedHook<ThousandsSeparatorSource>> faked;
-    faked.emplace(SetThousandsSeparatorSource, [&systemSeparator] { return systemSeparator; });
-    RereadSystemLocale();
-    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("."));
+    faked.emplace(setThousandsSeparatorSource, [&systemSeparator] { return systemSeparator; });
+    rereadSystemLocale();
+    QCOMPARE(systemThousandsSeparator(), QStringLiteral("."));
 
     // The setting changes, but nothing announced it yet.
     systemSeparator = QStringLiteral("'");
-    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("."));
+    QCOMPARE(systemThousandsSeparator(), QStringLiteral("."));
 
-    WatchLocaleChanges(QCoreApplication::instance());
+    watchLocaleChanges(QCoreApplication::instance());
     QEvent change(QEvent::LocaleChange);
     QCoreApplication::sendEvent(QCoreApplication::instance(), &change);
-    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("'"));
+    QCOMPARE(systemThousandsSeparator(), QStringLiteral("'"));
 
     // Other events leave it alone.
     systemSeparator = QString();
     QEvent other(QEvent::FontChange);
     QCoreApplication::sendEvent(QCoreApplication::instance(), &other);
-    QCOMPARE(SystemThousandsSeparator(), QStringLiteral("'"));
+    QCOMPARE(systemThousandsSeparator(), QStringLiteral("'"));
 
     faked.reset();
-    RereadSystemLocale();
-    QCOMPARE(SystemThousandsSeparator(), QLocale::system().groupSeparator());
+    rereadSystemLocale();
+    QCOMPARE(systemThousandsSeparator(), QLocale::system().groupSeparator());
 }
 
-QTEST_GUILESS_MAIN(SystemStatusTest)
+QTEST_GUILESS_MAIN(TestSystemStatus)
 #include "tst_systemstatus.moc"

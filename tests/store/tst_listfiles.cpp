@@ -43,7 +43,7 @@ private:
     AddressBook book() const
     {
         AddressBook b;
-        SetListPaths(b, dir_.path() + QLatin1Char('/'));
+        setListPaths(b, dir_.path() + QLatin1Char('/'));
         return b;
     }
     void clearDir() const
@@ -119,7 +119,7 @@ void TestListFiles::loadsWholeRecords()
     LoadLists(b);
     QCOMPARE(b.List1.Count(), count1);
     QCOMPARE(b.List2.Count(), count2);
-    QVERIFY(b.List1Loaded && b.List2Loaded);
+    QVERIFY(b.list1Loaded && b.list2Loaded);
 
     SaveLists(b);
     QCOMPARE(QFileInfo::exists(path("PorAddr1.lst")), count1 > 0);
@@ -166,7 +166,7 @@ void TestListFiles::savedFormIsExact()
     QFETCH(QByteArray, bytes);
     clearDir();
     AddressBook b = book();
-    b.List1Loaded = b.List2Loaded = true;
+    b.list1Loaded = b.list2Loaded = true;
     (list == 1 ? b.List1 : b.List2).Append(entry);
     SaveLists(b);
     const QString file = list == 1 ? b.List1Path : b.List2Path;
@@ -288,16 +288,16 @@ void TestListFiles::listNotLoaded()
     }
     AddressBook b = book();
     b.List1.Append(storetest::sampleEntry(3)); // would be written if it counted as loaded
-    b.List1Loaded = false;
-    b.List2Loaded = false; // empty: would be deleted if it counted as loaded
-    QCOMPARE(ListFileKept(b, 1), fileThere);
-    QCOMPARE(ListFileKept(b, 2), fileThere);
+    b.list1Loaded = false;
+    b.list2Loaded = false; // empty: would be deleted if it counted as loaded
+    QCOMPARE(listFileKept(b, 1), fileThere);
+    QCOMPARE(listFileKept(b, 2), fileThere);
     SaveLists(b);
     if (fileThere) {
         QCOMPARE(readBytes(path("PorAddr1.lst")), old1);
         QCOMPARE(readBytes(path("PorAddr2.lst")), old2);
     } else {
-        QCOMPARE(readBytes(path("PorAddr1.lst")), b.List1.FileContent());
+        QCOMPARE(readBytes(path("PorAddr1.lst")), b.List1.fileContent());
         QCOMPARE(entriesOf(dir_.path()), QStringList{"PorAddr1.lst"});
     }
 }
@@ -340,8 +340,8 @@ void TestListFiles::whatIsNotAListFile()
         QVERIFY(loadFails);
         QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 は開けません").arg(list2));
     }
-    QCOMPARE(b.List2Loaded, !loadFails);
-    b.List2.Clear(); // an empty list 2 at the close: its file would be deleted
+    QCOMPARE(b.list2Loaded, !loadFails);
+    b.List2.clear(); // an empty list 2 at the close: its file would be deleted
     SaveLists(b);
     QCOMPARE(entriesOf(dir_.path()), before);
     if (kind == QLatin1String("link"))
@@ -391,7 +391,7 @@ void TestListFiles::backupThatCannotBeMadeStopsTheSave()
     QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("PorAddr2.lst.bak")));
     AddressBook b = book();
     LoadLists(b);
-    QVERIFY(b.List2ReadInPart);
+    QVERIFY(b.list2ReadInPart);
     try {
         SaveLists(b);
         QFAIL("saved without keeping the original");
@@ -403,7 +403,7 @@ void TestListFiles::backupThatCannotBeMadeStopsTheSave()
     QVERIFY(QDir(dir_.path()).rmdir(QStringLiteral("PorAddr2.lst.bak")));
     SaveLists(b);
     QCOMPARE(readBytes(path("PorAddr2.lst.bak")), damaged);
-    QCOMPARE(readBytes(path("PorAddr2.lst")), b.List2.FileContent());
+    QCOMPARE(readBytes(path("PorAddr2.lst")), b.List2.fileContent());
 }
 
 void TestListFiles::list2KeepsNoNumber()
@@ -412,7 +412,7 @@ void TestListFiles::list2KeepsNoNumber()
     AddressEntry e = storetest::sampleEntry(12);
     list2.Append(e);
     QCOMPARE(list2.Entry(0).Number, QByteArray());
-    QCOMPARE(list2.FieldOf(0, Field::Number), QByteArray());
+    QCOMPARE(list2.fieldOf(0, Field::Number), QByteArray());
     e.Number.clear();
     QCOMPARE(list2.Entry(0), e);
     AddressEntry other = storetest::sampleEntry(5);
@@ -432,14 +432,14 @@ void TestListFiles::listOperations()
         list1.Append(e);
     }
     list1.Swap(0, 1);
-    QCOMPARE(list1.FieldOf(0, Field::Number), QByteArray("3"));
-    QCOMPARE(list1.FieldOf(1, Field::Memo), QByteArray("memo5"));
+    QCOMPARE(list1.fieldOf(0, Field::Number), QByteArray("3"));
+    QCOMPARE(list1.fieldOf(1, Field::Memo), QByteArray("memo5"));
     list1.Delete(0);
     QCOMPARE(list1.Count(), 3);
     QCOMPARE(list1.Entry(0).Number, QByteArray("5"));
     QCOMPARE(list1.Entry(1).Number, QByteArray("5")); // duplicates stay, in order
     QCOMPARE(list1.Entry(2).Memo, QByteArray("memo"));
-    QCOMPARE(list1.FieldOf(2, Field::Handle), QByteArray());
+    QCOMPARE(list1.fieldOf(2, Field::Handle), QByteArray());
 
     // A copy is a list of its own: changes to either leave the other as it was.
     AddressList copy = list1;
@@ -450,7 +450,7 @@ void TestListFiles::listOperations()
     QCOMPARE(copy.Entry(3), storetest::sampleEntry(8));
     QCOMPARE(list1.Entry(0).Number, QByteArray("5"));
     QCOMPARE(list1.Entry(3), storetest::sampleEntry(9));
-    list1.Clear();
+    list1.clear();
     QCOMPARE(list1.Count(), 0);
     QCOMPARE(copy.Count(), 4);
 }

@@ -38,10 +38,10 @@ void TestMemberList::exportsFirstThirtyEntries()
     QFETCH(int, lines);
     QTemporaryDir dir;
     AddressBook book;
-    SetListPaths(book, dir.path() + QLatin1Char('/'));
+    setListPaths(book, dir.path() + QLatin1Char('/'));
     storetest::fillList(book.List1, entries);
     storetest::fillList(book.List2, 5); // never exported
-    QVERIFY(ExportMemberList(book));
+    QVERIFY(exportMemberList(book));
     const QList<QByteArray> written = ReadLines(book.MemberListPath);
     QCOMPARE(written.size(), lines);
     for (int i = 0; i < lines / 2; ++i) {
@@ -55,17 +55,17 @@ void TestMemberList::exactBytesAndReplacedWhole()
 {
     QTemporaryDir dir;
     AddressBook book;
-    SetListPaths(book, dir.path() + QLatin1Char('/'));
+    setListPaths(book, dir.path() + QLatin1Char('/'));
     storetest::writeBytes(book.MemberListPath, QByteArray(300, 'x'));
     book.List1.Append({"1", "A", "b", "", "icq", "pp", "memo"});
     book.List1.Append({"2", "C", "mail", "http://home/", "", "", ""});
     book.List1.Append({"3", "D", "", "", "", "", ""});
-    QVERIFY(ExportMemberList(book));
+    QVERIFY(exportMemberList(book));
     QCOMPARE(storetest::readBytes(book.MemberListPath),
              QByteArray("A\r\nmailto:b\r\nC\r\nhttp://home/\r\nD\r\nmailto:\r\n"));
     book.List1.Delete(2);
     book.List1.Delete(1);
-    QVERIFY(ExportMemberList(book));
+    QVERIFY(exportMemberList(book));
     QCOMPARE(storetest::readBytes(book.MemberListPath).size(), 13);
 }
 
@@ -73,9 +73,9 @@ void TestMemberList::emptyList1WritesNothing()
 {
     QTemporaryDir dir;
     AddressBook book;
-    SetListPaths(book, dir.path() + QLatin1Char('/'));
+    setListPaths(book, dir.path() + QLatin1Char('/'));
     book.List2.Append(storetest::sampleEntry(1));
-    QVERIFY(!ExportMemberList(book));
+    QVERIFY(!exportMemberList(book));
     QCOMPARE(storetest::entriesOf(dir.path()), QStringList{});
 }
 
@@ -124,7 +124,7 @@ void TestMemberList::emptyField()
 {
     QFETCH(QByteArray, field);
     QFETCH(bool, empty);
-    QCOMPARE(IsEmptyField(field), empty);
+    QCOMPARE(isEmptyField(field), empty);
 }
 
 STORE_TEST_MAIN(TestMemberList)

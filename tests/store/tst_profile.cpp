@@ -86,7 +86,7 @@ void TestProfile::readsValue()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
     storetest::writeBytes(path, content);
-    QCOMPARE(GetPrivateProfileString(path, section, key), value);
+    QCOMPARE(getPrivateProfileString(path, section, key), value);
 }
 
 void TestProfile::writesValueKeepingEverythingElse_data()
@@ -124,16 +124,16 @@ void TestProfile::writesValueKeepingEverythingElse()
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
     if (!before.isEmpty())
         storetest::writeBytes(path, before);
-    WritePrivateProfileStrings(path, {{section, key, "42"}});
+    writePrivateProfileStrings(path, {{section, key, "42"}});
     QCOMPARE(storetest::readBytes(path), after);
-    QCOMPARE(GetPrivateProfileString(path, section, key), QByteArray("42"));
+    QCOMPARE(getPrivateProfileString(path, section, key), QByteArray("42"));
 }
 
 void TestProfile::writeCreatesMissingFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
-    WritePrivateProfileStrings(path, {{"A", "x", "1"}, {"B", "y", "2"}, {"A", "z", "3"}, {"a", "X", "4"}});
+    writePrivateProfileStrings(path, {{"A", "x", "1"}, {"B", "y", "2"}, {"A", "z", "3"}, {"a", "X", "4"}});
     QCOMPARE(storetest::readBytes(path), QByteArray("[A]\r\nx=4\r\nz=3\r\n[B]\r\ny=2\r\n"));
 }
 
@@ -143,7 +143,7 @@ void TestProfile::writeFailureLeavesFileAsItWas()
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("PorAddr.ini")));
     try {
-        WritePrivateProfileStrings(path, {{"A", "x", "1"}});
+        writePrivateProfileStrings(path, {{"A", "x", "1"}});
         QFAIL("no error");
     } catch (const PorError &e) {
         QCOMPARE(e.message(), QStringLiteral("%1 に書き込めません").arg(path));

@@ -22,16 +22,16 @@ struct RecordingTarget : SettingsTarget {
     int columns[3][7] = {{}, {50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
     QStringList applied;
 
-    std::optional<int> Top() const override { return top; }
-    std::optional<int> Left() const override { return left; }
-    int Width() const override { return width; }
-    int Height() const override { return height; }
-    void SetTop(int v) override { top = v, applied << QStringLiteral("Top=%1").arg(v); }
-    void SetLeft(int v) override { left = v, applied << QStringLiteral("Left=%1").arg(v); }
-    void SetWidth(int v) override { width = v, applied << QStringLiteral("Width=%1").arg(v); }
-    void SetHeight(int v) override { height = v, applied << QStringLiteral("Height=%1").arg(v); }
-    int ColumnWidth(int list, int column) const override { return columns[list][column]; }
-    void SetColumnWidth(int list, int column, int w) override
+    std::optional<int> outerTop() const override { return top; }
+    std::optional<int> outerLeft() const override { return left; }
+    int outerWidth() const override { return width; }
+    int outerHeight() const override { return height; }
+    void setOuterTop(int v) override { top = v, applied << QStringLiteral("Top=%1").arg(v); }
+    void setOuterLeft(int v) override { left = v, applied << QStringLiteral("Left=%1").arg(v); }
+    void setOuterWidth(int v) override { width = v, applied << QStringLiteral("Width=%1").arg(v); }
+    void setOuterHeight(int v) override { height = v, applied << QStringLiteral("Height=%1").arg(v); }
+    int columnWidth(int list, int column) const override { return columns[list][column]; }
+    void setColumnWidth(int list, int column, int w) override
     {
         columns[list][column] = w;
         applied << QStringLiteral("L%1C%2=%3").arg(list).arg(column + 1).arg(w);
@@ -97,12 +97,12 @@ void TestSettings::integerText()
     QFETCH(QByteArray, text);
     QFETCH(bool, valid);
     QFETCH(int, value);
-    const std::optional<qint32> parsed = ParseIntegerText(QByteArrayView(text));
+    const std::optional<qint32> parsed = parseIntegerText(QByteArrayView(text));
     QCOMPARE(parsed.has_value(), valid);
     if (valid) {
         QCOMPARE(*parsed, value);
-        QCOMPARE(ParseIntegerText(QString::fromLatin1(text)), parsed);
-        QCOMPARE(ParseIntegerText(IntegerText(value)), parsed); // written form reads back
+        QCOMPARE(parseIntegerText(QString::fromLatin1(text)), parsed);
+        QCOMPARE(parseIntegerText(::integerText(value)), parsed); // written form reads back
     }
 }
 

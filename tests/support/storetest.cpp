@@ -69,7 +69,7 @@ AddressEntry sampleEntry(int i)
 
 void fillList(AddressList &list, int count)
 {
-    list.Reserve(count);
+    list.reserve(count);
     for (int i = 0; i < count; ++i)
         list.Append(sampleEntry(i));
 }
@@ -171,21 +171,21 @@ void printFolder(const QString &dir)
 }
 
 struct FixedTarget : SettingsTarget {
-    std::optional<int> Top() const override { return 11; }
-    std::optional<int> Left() const override { return -22; }
-    int Width() const override { return 480; }
-    int Height() const override { return 258; }
-    void SetTop(int) override {}
-    void SetLeft(int) override {}
-    void SetWidth(int) override {}
-    void SetHeight(int) override {}
-    int ColumnWidth(int list, int column) const override { return list * 100 + column; }
-    void SetColumnWidth(int, int, int) override {}
+    std::optional<int> outerTop() const override { return 11; }
+    std::optional<int> outerLeft() const override { return -22; }
+    int outerWidth() const override { return 480; }
+    int outerHeight() const override { return 258; }
+    void setOuterTop(int) override {}
+    void setOuterLeft(int) override {}
+    void setOuterWidth(int) override {}
+    void setOuterHeight(int) override {}
+    int columnWidth(int list, int column) const override { return list * 100 + column; }
+    void setColumnWidth(int, int, int) override {}
 };
 
 // Prints the stored Top it is given.
 struct PrintingTarget : FixedTarget {
-    void SetTop(int value) override { print("applied", "Top=" + QByteArray::number(value)); }
+    void setOuterTop(int value) override { print("applied", "Top=" + QByteArray::number(value)); }
 };
 
 // The operations a parent test asks for. Each prints "error <message>" when the store throws,
@@ -219,8 +219,8 @@ int childMain(QStringList args)
     const QString op = args.value(0);
     const QString dir = args.value(1);
     AddressBook book;
-    SetListPaths(book, dir + QLatin1Char('/'));
-    book.SettingsPath = SettingsPathIn(dir + QLatin1Char('/'));
+    setListPaths(book, dir + QLatin1Char('/'));
+    book.SettingsPath = settingsPathIn(dir + QLatin1Char('/'));
     if (op == QLatin1String("load")) {
         try {
             LoadLists(book);
@@ -229,7 +229,7 @@ int childMain(QStringList args)
         }
         print("counts",
               QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
-        print("loaded", QByteArray::number(book.List1Loaded) + ' ' + QByteArray::number(book.List2Loaded));
+        print("loaded", QByteArray::number(book.list1Loaded) + ' ' + QByteArray::number(book.list2Loaded));
         if (args.value(2) != QLatin1String("then-save"))
             return 0;
         // As the close after a failed start-up would: every list now has an entry to write.
@@ -238,11 +238,11 @@ int childMain(QStringList args)
     } else if (op == QLatin1String("save")) {
         fillList(book.List1, args.value(2).toInt());
         fillList(book.List2, args.value(3).toInt());
-        book.List1Loaded = book.List2Loaded = true;
+        book.list1Loaded = book.list2Loaded = true;
     } else if (op == QLatin1String("export")) {
         fillList(book.List1, args.value(2).toInt());
     } else if (op == QLatin1String("progdir")) {
-        print("dir", ProgramDirectory().toUtf8());
+        print("dir", programDirectory().toUtf8());
         return 0;
     } else if (op == QLatin1String("loadsettings")) {
         PrintingTarget target;
@@ -253,7 +253,7 @@ int childMain(QStringList args)
     try {
         print("saving", QByteArray());
         if (op == QLatin1String("export"))
-            ExportMemberList(book);
+            exportMemberList(book);
         else if (op == QLatin1String("settings") || op == QLatin1String("loadsettings"))
             SaveSettings(book.SettingsPath, FixedTarget());
         else

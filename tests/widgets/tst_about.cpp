@@ -22,7 +22,7 @@ namespace {
 const MemoryStatus testMemory{133169152, 37};
 } // namespace
 
-class AboutTest : public QObject {
+class TestAbout : public QObject {
     Q_OBJECT
 
 private slots:
@@ -55,24 +55,24 @@ private:
     std::optional<ScopedHook<ThousandsSeparatorSource>> separator_;
 };
 
-void AboutTest::init()
+void TestAbout::init()
 {
     opened.clear();
-    recording_.emplace(SetShellOpenHandler, [this](const QUrl &url) { opened << url; });
-    memory_.emplace(SetMemoryStatusSource, [] { return testMemory; });
-    separator_.emplace(SetThousandsSeparatorSource, [] { return QStringLiteral(","); });
-    RereadSystemLocale();
+    recording_.emplace(setShellOpenHandler, [this](const QUrl &url) { opened << url; });
+    memory_.emplace(setMemoryStatusSource, [] { return testMemory; });
+    separator_.emplace(setThousandsSeparatorSource, [] { return QStringLiteral(","); });
+    rereadSystemLocale();
 }
 
-void AboutTest::cleanup()
+void TestAbout::cleanup()
 {
     recording_.reset();
     memory_.reset();
     separator_.reset();
-    RereadSystemLocale();
+    rereadSystemLocale();
 }
 
-int AboutTest::runModal(TAboutDlg &dlg, const std::function<void(TAboutDlg &)> &act)
+int TestAbout::runModal(TAboutDlg &dlg, const std::function<void(TAboutDlg &)> &act)
 {
     QTimer::singleShot(0, &dlg, [&dlg, act] { act(dlg); });
     // Never hang the suite when a key fails to close the box.
@@ -80,7 +80,7 @@ int AboutTest::runModal(TAboutDlg &dlg, const std::function<void(TAboutDlg &)> &
     return dlg.exec();
 }
 
-void AboutTest::frame()
+void TestAbout::frame()
 {
     TAboutDlg dlg;
     QCOMPARE(dlg.windowTitle(), QStringLiteral("ぽるてアドレス帳のバージョン情報"));
@@ -96,7 +96,7 @@ void AboutTest::frame()
     QVERIFY(!dlg.isSizeGripEnabled());
 }
 
-void AboutTest::layout_data()
+void TestAbout::layout_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("geometry"); // width and height 0: sized to the text
@@ -123,7 +123,7 @@ void AboutTest::layout_data()
     QTest::newRow("OKBtn") << "OKBtn" << QRect(248, 228, 79, 23) << "OK";
 }
 
-void AboutTest::layout()
+void TestAbout::layout()
 {
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
@@ -151,10 +151,10 @@ void AboutTest::layout()
     }
 }
 
-void AboutTest::fonts()
+void TestAbout::fonts()
 {
     TAboutDlg dlg;
-    const QFont program = ProgramFont();
+    const QFont program = programFont();
     for (const QWidget *control : dlg.findChildren<QWidget *>()) {
         QCOMPARE(control->font().family(), program.family());
         QCOMPARE(control->font().pixelSize(), 12);
@@ -164,7 +164,7 @@ void AboutTest::fonts()
     QCOMPARE(dlg.Image1->pixmap().size(), QSize(32, 32));
 }
 
-void AboutTest::links_data()
+void TestAbout::links_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QColor>("colour");
@@ -177,7 +177,7 @@ void AboutTest::links_data()
     QTest::newRow("AuthorMail") << "AuthorMail" << QColor(0, 128, 0) << clLime << "mailto:";
 }
 
-void AboutTest::links()
+void TestAbout::links()
 {
     QFETCH(QString, name);
     QFETCH(QColor, colour);
@@ -208,7 +208,7 @@ void AboutTest::links()
     QVERIFY(dlg.isVisible());
 }
 
-void AboutTest::onlyOkTakesFocus()
+void TestAbout::onlyOkTakesFocus()
 {
     TAboutDlg dlg;
     dlg.show();
@@ -224,7 +224,7 @@ void AboutTest::onlyOkTakesFocus()
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(dlg.OKBtn));
 }
 
-void AboutTest::keysAndResults_data()
+void TestAbout::keysAndResults_data()
 {
     QTest::addColumn<QString>("action");
     QTest::addColumn<int>("result");
@@ -237,7 +237,7 @@ void AboutTest::keysAndResults_data()
     QTest::newRow("close box") << "close" << 2;
 }
 
-void AboutTest::keysAndResults()
+void TestAbout::keysAndResults()
 {
     QFETCH(QString, action);
     QFETCH(int, result);
@@ -271,7 +271,7 @@ void AboutTest::keysAndResults()
         QVERIFY(openAfterEscape);
 }
 
-void AboutTest::centredOnScreen()
+void TestAbout::centredOnScreen()
 {
     QWidget owner;
     owner.setGeometry(10, 10, 200, 150);
@@ -285,7 +285,7 @@ void AboutTest::centredOnScreen()
              qPrintable(QStringLiteral("off the centre by %1, %2").arg(offset.x()).arg(offset.y())));
 }
 
-void AboutTest::memoryFigures_data()
+void TestAbout::memoryFigures_data()
 {
     QTest::addColumn<quint64>("total");
     QTest::addColumn<int>("load");
@@ -309,7 +309,7 @@ void AboutTest::memoryFigures_data()
                                << "0 %";
 }
 
-void AboutTest::memoryFigures()
+void TestAbout::memoryFigures()
 {
     QFETCH(quint64, total);
     QFETCH(int, load);
@@ -317,9 +317,9 @@ void AboutTest::memoryFigures()
     QFETCH(QString, physMem);
     QFETCH(QString, freeRes);
 
-    const ScopedHook memory(SetMemoryStatusSource, [total, load] { return MemoryStatus{total, load}; });
-    const ScopedHook grouping(SetThousandsSeparatorSource, [separator] { return separator; });
-    RereadSystemLocale();
+    const ScopedHook memory(setMemoryStatusSource, [total, load] { return MemoryStatus{total, load}; });
+    const ScopedHook grouping(setThousandsSeparatorSource, [separator] { return separator; });
+    rereadSystemLocale();
 
     TAboutDlg dlg;
     QCOMPARE(dlg.PhysMem->text(), physMem);
@@ -339,11 +339,11 @@ void AboutTest::memoryFigures()
     }
 }
 
-void AboutTest::figuresTakenAtEachOpening()
+void TestAbout::figuresTakenAtEachOpening()
 {
     MemoryStatus now{quint64(1024) * 1024 * 1024, 10};
     std::optional<ScopedHook<MemoryStatusSource>> changing;
-    changing.emplace(SetMemoryStatusSource, [&now] { return now; });
+    changing.emplace(setMemoryStatusSource, [&now] { return now; });
 
     TAboutDlg first;
     QCOMPARE(first.PhysMem->text(), QStringLiteral("1,048,576 KB"));
@@ -357,13 +357,13 @@ void AboutTest::figuresTakenAtEachOpening()
     QCOMPARE(first.FreeRes->text(), QStringLiteral("10 %"));
 
     // Real figures when no test source stands in.
-    const ScopedHook noTestSource(SetMemoryStatusSource, MemoryStatusSource());
+    const ScopedHook noTestSource(setMemoryStatusSource, MemoryStatusSource());
     TAboutDlg real;
     QCOMPARE(real.PhysMem->text(),
-             FormatKilobytes(GlobalMemoryStatus().TotalPhys, SystemThousandsSeparator()));
+             formatKilobytes(GlobalMemoryStatus().totalPhys, systemThousandsSeparator()));
 }
 
-void AboutTest::looksRight()
+void TestAbout::looksRight()
 {
     TAboutDlg dlg;
     dlg.show();
@@ -395,5 +395,5 @@ void AboutTest::looksRight()
     QVERIFY(countPixels(QRect(8, 8, 32, 32), [&](QColor c) { return c != background; }) > 100);
 }
 
-QTEST_MAIN(AboutTest)
+QTEST_MAIN(TestAbout)
 #include "tst_about.moc"

@@ -4,7 +4,7 @@
 #include <QLocale>
 #include <QtTest>
 
-class MemoryTextTest : public QObject {
+class TestMemoryText : public QObject {
     Q_OBJECT
 
 private slots:
@@ -16,7 +16,7 @@ private slots:
     void load();
 };
 
-void MemoryTextTest::kilobytes_data()
+void TestMemoryText::kilobytes_data()
 {
     QTest::addColumn<quint64>("bytes");
     QTest::addColumn<QString>("text");
@@ -39,15 +39,15 @@ void MemoryTextTest::kilobytes_data()
     QTest::newRow("largest count") << ~quint64(0) << "18,014,398,509,481,984 KB";
 }
 
-void MemoryTextTest::kilobytes()
+void TestMemoryText::kilobytes()
 {
     QFETCH(quint64, bytes);
     QFETCH(QString, text);
 
-    QCOMPARE(FormatKilobytes(bytes, QStringLiteral(",")), text);
+    QCOMPARE(formatKilobytes(bytes, QStringLiteral(",")), text);
 }
 
-void MemoryTextTest::separators_data()
+void TestMemoryText::separators_data()
 {
     QTest::addColumn<QString>("separator");
     QTest::addColumn<QString>("text");
@@ -75,15 +75,15 @@ void MemoryTextTest::separators_data()
                                     << "1,234,567 KB";
 }
 
-void MemoryTextTest::separators()
+void TestMemoryText::separators()
 {
     QFETCH(QString, separator);
     QFETCH(QString, text);
 
-    QCOMPARE(FormatKilobytes(quint64(1234567) * 1024, separator), text);
+    QCOMPARE(formatKilobytes(quint64(1234567) * 1024, separator), text);
 }
 
-void MemoryTextTest::load_data()
+void TestMemoryText::load_data()
 {
     QTest::addColumn<int>("load");
     QTest::addColumn<QString>("text");
@@ -93,13 +93,13 @@ void MemoryTextTest::load_data()
     QTest::newRow("full") << 100 << "100 %";
 }
 
-void MemoryTextTest::load()
+void TestMemoryText::load()
 {
     QFETCH(int, load);
     QFETCH(QString, text);
 
-    QCOMPARE(FormatMemoryLoad(load), text);
+    QCOMPARE(formatMemoryLoad(load), text);
 }
 
-QTEST_GUILESS_MAIN(MemoryTextTest)
+QTEST_GUILESS_MAIN(TestMemoryText)
 #include "tst_memorytext.moc"

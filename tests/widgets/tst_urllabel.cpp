@@ -31,7 +31,7 @@ protected:
 const QString caption = QStringLiteral("http://www.example.jp/cgi?a=1&b=2");
 } // namespace
 
-class URLLabelTest : public QObject {
+class TestURLLabel : public QObject {
     Q_OBJECT
 
 private slots:
@@ -66,10 +66,10 @@ private:
     std::optional<ScopedHook<ShellOpenHandler>> recording_;
 };
 
-void URLLabelTest::init()
+void TestURLLabel::init()
 {
     opened.clear();
-    recording_.emplace(SetShellOpenHandler, [this](const QUrl &url) { opened << url; });
+    recording_.emplace(setShellOpenHandler, [this](const QUrl &url) { opened << url; });
     host = std::make_unique<QWidget>();
     host->resize(300, 100);
     label = new ProbeLabel(host.get());
@@ -80,20 +80,20 @@ void URLLabelTest::init()
     QVERIFY(QTest::qWaitForWindowExposed(host.get()));
 }
 
-void URLLabelTest::cleanup()
+void TestURLLabel::cleanup()
 {
     host.reset();
     recording_.reset();
 }
 
-void URLLabelTest::enter()
+void TestURLLabel::enter()
 {
     const QPointF local(label->pointer);
     QEnterEvent event(local, label->mapTo(host.get(), local), label->mapToGlobal(local));
     QApplication::sendEvent(label, &event);
 }
 
-void URLLabelTest::leave()
+void TestURLLabel::leave()
 {
     QEvent event(QEvent::Leave);
     QApplication::sendEvent(label, &event);
@@ -102,7 +102,7 @@ void URLLabelTest::leave()
 // Steps of a script: pointer "in"/"out" (moves it and sends enter/leave), "press L|R|M",
 // "release in|out" (the pointer is put there, the event itself carries the opposite position),
 // "hottrack off", "hotcolor lime".
-void URLLabelTest::step(const QString &action)
+void TestURLLabel::step(const QString &action)
 {
     const QPoint inside(5, 5);
     const QPoint outside(label->width() + 20, 5);
@@ -133,7 +133,7 @@ void URLLabelTest::step(const QString &action)
     }
 }
 
-void URLLabelTest::defaults()
+void TestURLLabel::defaults()
 {
     TURLLabel fresh;
     QCOMPARE(fresh.HotTrack(), true);
@@ -148,7 +148,7 @@ void URLLabelTest::defaults()
     QCOMPARE(fresh.property("Executable").toBool(), false);
 }
 
-void URLLabelTest::colourValues_data()
+void TestURLLabel::colourValues_data()
 {
     QTest::addColumn<TColor>("value");
     QTest::addColumn<QColor>("screen");
@@ -162,15 +162,15 @@ void URLLabelTest::colourValues_data()
     QTest::newRow("clWindowText") << clWindowText << QApplication::palette().color(QPalette::WindowText);
 }
 
-void URLLabelTest::colourValues()
+void TestURLLabel::colourValues()
 {
     QFETCH(TColor, value);
     QFETCH(QColor, screen);
 
-    QCOMPARE(ToQColor(value), screen);
+    QCOMPARE(toQColor(value), screen);
 }
 
-void URLLabelTest::colours_data()
+void TestURLLabel::colours_data()
 {
     QTest::addColumn<bool>("hotTrack");
     QTest::addColumn<QStringList>("steps");
@@ -210,7 +210,7 @@ void URLLabelTest::colours_data()
         << l({"normal", "normal", "normal", "normal", "normal"});
 }
 
-void URLLabelTest::colours()
+void TestURLLabel::colours()
 {
     QFETCH(bool, hotTrack);
     QFETCH(QStringList, steps);
@@ -233,7 +233,7 @@ void URLLabelTest::colours()
     }
 }
 
-void URLLabelTest::releaseJudgesPointerAgainstClientArea_data()
+void TestURLLabel::releaseJudgesPointerAgainstClientArea_data()
 {
     QTest::addColumn<QPoint>("pointer");
     QTest::addColumn<bool>("hot");
@@ -247,7 +247,7 @@ void URLLabelTest::releaseJudgesPointerAgainstClientArea_data()
     QTest::newRow("above it") << QPoint(5, -1) << false;
 }
 
-void URLLabelTest::releaseJudgesPointerAgainstClientArea()
+void TestURLLabel::releaseJudgesPointerAgainstClientArea()
 {
     QFETCH(QPoint, pointer);
     QFETCH(bool, hot);
@@ -259,7 +259,7 @@ void URLLabelTest::releaseJudgesPointerAgainstClientArea()
     QCOMPARE(shown(), hot ? QColor(0, 255, 255) : QColor(0, 0, 255));
 }
 
-void URLLabelTest::opensOnEveryPress_data()
+void TestURLLabel::opensOnEveryPress_data()
 {
     QTest::addColumn<Qt::MouseButton>("button");
     QTest::addColumn<bool>("executable");
@@ -278,7 +278,7 @@ void URLLabelTest::opensOnEveryPress_data()
     }
 }
 
-void URLLabelTest::opensOnEveryPress()
+void TestURLLabel::opensOnEveryPress()
 {
     QFETCH(Qt::MouseButton, button);
     QFETCH(bool, executable);
@@ -298,7 +298,7 @@ void URLLabelTest::opensOnEveryPress()
     QCOMPARE(shown(), hotTrack ? QColor(0, 255, 255) : QColor(0, 0, 255));
 }
 
-void URLLabelTest::doubleClickOpensTwice_data()
+void TestURLLabel::doubleClickOpensTwice_data()
 {
     QTest::addColumn<Qt::MouseButton>("button");
     QTest::addColumn<bool>("executable");
@@ -309,7 +309,7 @@ void URLLabelTest::doubleClickOpensTwice_data()
     QTest::newRow("left, not executable") << Qt::LeftButton << false;
 }
 
-void URLLabelTest::doubleClickOpensTwice()
+void TestURLLabel::doubleClickOpensTwice()
 {
     QFETCH(Qt::MouseButton, button);
     QFETCH(bool, executable);
@@ -323,7 +323,7 @@ void URLLabelTest::doubleClickOpensTwice()
         QCOMPARE(url.toString(), caption);
 }
 
-void URLLabelTest::settersRepaintOnlyOnChange_data()
+void TestURLLabel::settersRepaintOnlyOnChange_data()
 {
     QTest::addColumn<QByteArray>("property");
     QTest::addColumn<QVariant>("sameValue");
@@ -336,7 +336,7 @@ void URLLabelTest::settersRepaintOnlyOnChange_data()
                                  << QVariant::fromValue(clGreen);
 }
 
-void URLLabelTest::settersRepaintOnlyOnChange()
+void TestURLLabel::settersRepaintOnlyOnChange()
 {
     QFETCH(QByteArray, property);
     QFETCH(QVariant, sameValue);
@@ -360,14 +360,14 @@ void URLLabelTest::settersRepaintOnlyOnChange()
 
 // A screen reader meets a link named by its address; its default action opens that address as a
 // press does, and leaves the colour alone since no pointer is involved.
-void URLLabelTest::screenReaderLink_data()
+void TestURLLabel::screenReaderLink_data()
 {
     QTest::addColumn<bool>("executable");
     QTest::newRow("executable") << true;
     QTest::newRow("not executable") << false;
 }
 
-void URLLabelTest::screenReaderLink()
+void TestURLLabel::screenReaderLink()
 {
     QFETCH(bool, executable);
     label->Executable = executable;
@@ -388,5 +388,5 @@ void URLLabelTest::screenReaderLink()
     QCOMPARE(shown(), QColor(0, 0, 255));
 }
 
-QTEST_MAIN(URLLabelTest)
+QTEST_MAIN(TestURLLabel)
 #include "tst_urllabel.moc"
