@@ -4,7 +4,7 @@
 #include "app/apptitle.h"
 #include "app/errorreport.h"
 #include "app/listmodel.h"
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "app/spinedit.h"
 #include "platform/launchtargets.h"
 #include "platform/shellopen.h"
@@ -335,12 +335,12 @@ bool TMainForm::FormCloseQuery()
             if (!listFileKept(book_, list) || !(list == 1 ? book_.List1 : book_.List2).changed())
                 continue;
             const QString path = QDir::toNativeSeparators(list == 1 ? book_.List1Path : book_.List2Path);
-            const int answer = MessageDialog(
+            const ModalResult answer = MessageDialog(
                 text("ﾌｧｲﾙ %1 "
                      "を読み込めなかったため、このリストへの変更は保存されません。終了してもよろしいですか？")
                     .arg(path),
                 MsgDlgType::Confirmation, MsgDlgBtn::Yes | MsgDlgBtn::No, 0);
-            if (answer != mrYes)
+            if (answer != ModalResult::Yes)
                 return;
         }
         SaveLists(book_);
@@ -465,7 +465,7 @@ AddressEntry TMainForm::ReadDialog() const
 void TMainForm::New1Click()
 {
     PrepareNew();
-    if (InputDlg->showModal() != mrOk)
+    if (InputDlg->showModal() != ModalResult::Ok)
         return;
     activeModel()->Append(ReadDialog());
 }
@@ -475,7 +475,7 @@ void TMainForm::Modify1Click()
     if (selectedRow() < 0)
         return;
     PrepareModify(selectedRow());
-    if (InputDlg->showModal() != mrOk)
+    if (InputDlg->showModal() != ModalResult::Ok)
         return;
     const int row = selectedRow();
     if (row >= 0)
@@ -496,11 +496,11 @@ void TMainForm::Delete1Click()
 {
     if (selectedRow() < 0)
         return;
-    const int answer = MessageDialog(text("選択したアイテムを、削除してもよろしいですか？"),
-                                     MsgDlgType::Confirmation, MsgDlgBtn::Yes | MsgDlgBtn::No, 0);
-    if (answer == mrNo)
+    const ModalResult answer = MessageDialog(text("選択したアイテムを、削除してもよろしいですか？"),
+                                             MsgDlgType::Confirmation, MsgDlgBtn::Yes | MsgDlgBtn::No, 0);
+    if (answer == ModalResult::No)
         throw EAbort();
-    if (answer != mrYes)
+    if (answer != ModalResult::Yes)
         return;
     const int row = selectedRow();
     if (row < 0)

@@ -1,6 +1,6 @@
 #include "app/InputForm.h"
 
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "app/spinedit.h"
 #include "store/cp932.h"
 #include "store/errors.h"
@@ -147,9 +147,9 @@ TInputDlg::TInputDlg(QWidget *parent)
     place(Button2, cancelBox);
     connect(Button1, &QPushButton::clicked, this, [this] {
         if (validate())
-            done(1);
+            done(int(ModalResult::Ok));
     });
-    connect(Button2, &QPushButton::clicked, this, [this] { done(2); });
+    connect(Button2, &QPushButton::clicked, this, [this] { done(int(ModalResult::Cancel)); });
 
     // Screen readers name each field by its label, without the colon and with "ＩＣＱ" read as "ICQ".
     StaticText1->setBuddy(SpinEdit1);
@@ -185,7 +185,7 @@ QString TInputDlg::fieldName(int index) const
     return name.trimmed();
 }
 
-int TInputDlg::showModal()
+ModalResult TInputDlg::showModal()
 {
     if (const ModalHook &hook = modalHook())
         return hook(*this);
@@ -202,13 +202,12 @@ int TInputDlg::showModal()
         target = SpinEdit1->isVisibleTo(this) ? static_cast<QWidget *>(SpinEdit1) : Edit1;
     target->setFocus(Qt::TabFocusReason);
 
-    const int result = exec();
-    return result == 1 ? 1 : 2;
+    return exec() == int(ModalResult::Ok) ? ModalResult::Ok : ModalResult::Cancel;
 }
 
 void TInputDlg::reject()
 {
-    done(2);
+    done(int(ModalResult::Cancel));
 }
 
 void TInputDlg::done(int result)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/modalresult.h"
+
 #include <QByteArray>
 #include <QDialog>
 #include <QPoint>
@@ -26,7 +28,7 @@ public:
     QPushButton *Button1, *Button2;
 
     // Shows the dialog modally; 1 for OK, 2 for Cancel or the close box.
-    int showModal();
+    ModalResult showModal();
 
     // Edit1..Edit6 by index 0..5: set from stored bytes, and read back as bytes. A field whose text
     // was not changed gives back exactly the bytes it was set from.
@@ -38,7 +40,7 @@ public:
     bool validate();
 
     // Tests answer the dialog through this hook instead of showing it.
-    using ModalHook = std::function<int(TInputDlg &)>;
+    using ModalHook = std::function<ModalResult(TInputDlg &)>;
     static ModalHook setModalHook(ModalHook hook);
 
     // The longest field a list file line can hold, in bytes.

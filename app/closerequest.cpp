@@ -1,6 +1,7 @@
 #include "app/closerequest.h"
 
 #include "app/AddrMain.h"
+#include "widgets/modalresult.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -9,7 +10,7 @@
 namespace {
 
 // Closes popups and ends modal windows, innermost first. Every modal window of the program is a
-// dialog, whose close box gives 2; each one ended is hidden at once, so the next one comes up.
+// dialog, whose close box gives Cancel; each one ended is hidden at once, so the next one comes up.
 void endModalWindows()
 {
     while (QWidget *popup = QApplication::activePopupWidget()) {
@@ -21,7 +22,7 @@ void endModalWindows()
         if (!modal)
             return;
         if (auto *dialog = qobject_cast<QDialog *>(modal))
-            dialog->done(2);
+            dialog->done(int(ModalResult::Cancel));
         else
             modal->close();
         if (QApplication::activeModalWidget() == modal)

@@ -1,7 +1,7 @@
 #include "app/errorreport.h"
 
 #include "app/apptitle.h"
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "store/cp932.h"
 
 #include <QApplication>

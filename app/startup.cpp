@@ -5,7 +5,7 @@
 #include "app/apptitle.h"
 #include "app/closerequest.h"
 #include "app/errorreport.h"
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "platform/localeinfo.h"
 #include "platform/singleinstance.h"
 #include "platform/terminationsignals.h"

@@ -224,11 +224,6 @@ void AddressList::appendPackedRecord(QByteArrayView record)
     slots_.append(slot);
 }
 
-QByteArray AddressList::fileContent() const
-{
-    return fileContent(0, Count());
-}
-
 QByteArray AddressList::fileContent(int first, int count) const
 {
     const int last = first + count;

@@ -66,7 +66,6 @@ public:
 
     // The whole list in its file's written form (one line a field, each ended by CR LF), built
     // straight from the packed entries so that saving a large list needs no list of lines.
-    QByteArray fileContent() const;
     // The written form of count entries from first on, for saving a large list in pieces.
     QByteArray fileContent(int first, int count) const;
 

@@ -270,15 +270,3 @@ void SaveLists(AddressBook &book)
     if (!listFileKept(book, 2))
         saveOne(book.List2Path, book.List2, book.list2ReadInPart);
 }
-
-QList<QByteArray> ListLines(const AddressList &list)
-{
-    QList<QByteArray> lines;
-    lines.reserve(qsizetype(list.Count()) * list.fieldsPerRecord());
-    for (int i = 0; i < list.Count(); ++i) {
-        const AddressEntry e = list.Entry(i);
-        for (int k = 0; k < list.fieldsPerRecord(); ++k)
-            lines.append(e.field(list.fieldOfLine(k)));
-    }
-    return lines;
-}

@@ -27,6 +27,3 @@ void SaveLists(AddressBook &book);
 // How many bytes the loader reads at a time (1 MiB unless set). Small sizes exist for the fuzzer, to
 // put chunk edges everywhere.
 void setListReadChunkSize(qint64 bytes);
-
-// The lines of one list in file order (7 a record for list 1, 6 for list 2).
-QList<QByteArray> ListLines(const AddressList &list);

@@ -115,7 +115,7 @@ TAboutDlg::TAboutDlg(QWidget *owner)
     OKBtn->setGeometry(248, 228, 79, 23);
     OKBtn->setDefault(true);
     OKBtn->setFocusPolicy(Qt::StrongFocus);
-    connect(OKBtn, &QPushButton::clicked, this, [this] { done(okResult); });
+    connect(OKBtn, &QPushButton::clicked, this, [this] { done(int(ModalResult::Ok)); });
     OKBtn->setFocus();
 
     FormCreate();
@@ -132,7 +132,7 @@ void TAboutDlg::FormCreate()
 
 void TAboutDlg::reject()
 {
-    done(closedResult);
+    done(int(ModalResult::Cancel));
 }
 
 void TAboutDlg::keyPressEvent(QKeyEvent *event)

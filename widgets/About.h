@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/modalresult.h"
+
 #include <QDialog>
 #include <QMargins>
 
@@ -37,9 +39,7 @@ public:
     QLabel *Label8 = nullptr;
     TURLLabel *URLLabel2 = nullptr;
 
-    // exec()'s results: OK, and the close box (also what reject() gives).
-    static constexpr int okResult = 1;
-    static constexpr int closedResult = 2;
+    // exec() gives ModalResult::Ok for OK, ModalResult::Cancel for the close box (and reject()).
 
     void setVisible(bool visible) override;
 

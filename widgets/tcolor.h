@@ -13,7 +13,6 @@ constexpr TColor clGreen = 0x008000;
 constexpr TColor clLime = 0x00FF00;
 constexpr TColor clAqua = 0xFFFF00;
 constexpr TColor clRed = 0x0000FF;
-constexpr TColor clBlack = 0x000000;
 constexpr TColor clWindowText = 0x80000008;
 
 // System colours follow the application's palette at the moment of the call.

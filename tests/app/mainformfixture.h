@@ -2,7 +2,7 @@
 
 #include "app/AddrMain.h"
 #include "app/InputForm.h"
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "platform/shellopen.h"
 #include "support/scopedhook.h"
 
@@ -19,11 +19,12 @@ struct MainFormFixture {
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<TInputDlg> dialog;
     QList<MessageRequest> messages;
-    QList<int> answers; // answers to message dialogs, in order; OK when none is left
+    QList<ModalResult> answers; // answers to message dialogs, in order; OK when none is left
     QList<QUrl> opened;
     ScopedHook<MessageAnswerer> answering{setMessageAnswerer, [this](const MessageRequest &request) {
                                               messages.append(request);
-                                              return answers.isEmpty() ? mrOk : answers.takeFirst();
+                                              return answers.isEmpty() ? ModalResult::Ok
+                                                                       : answers.takeFirst();
                                           }};
     ScopedHook<ShellOpenHandler> recording{setShellOpenHandler,
                                            [this](const QUrl &url) { opened.append(url); }};
@@ -41,7 +42,7 @@ struct MainFormFixture {
     }
 
     // The entry dialog answers with result after fill has set its controls.
-    void answerDialog(std::function<void(TInputDlg &)> fill, int result)
+    void answerDialog(std::function<void(TInputDlg &)> fill, ModalResult result)
     {
         auto hook = [fill, result](TInputDlg &dlg) {
             if (fill)

@@ -1,6 +1,6 @@
 #include "app/apptitle.h"
 #include "app/errorreport.h"
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "modaldriver.h"
 
 #include "support/scopedhook.h"
@@ -44,7 +44,7 @@ void TestErrorReport::answerAll()
 {
     answering_.emplace(setMessageAnswerer, [this](const MessageRequest &request) {
         seen_ << request;
-        return mrOk;
+        return ModalResult::Ok;
     });
 }
 

@@ -1,5 +1,5 @@
 #include "app/InputForm.h"
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "app/spinedit.h"
 #include "modaldriver.h"
 #include "store/errors.h"
@@ -209,25 +209,25 @@ void TestInputDlg::keys_data()
 {
     QTest::addColumn<QString>("focus");
     QTest::addColumn<int>("key");
-    QTest::addColumn<int>("result"); // 0: the dialog stays open
+    QTest::addColumn<ModalResult>("result"); // None: the dialog stays open
 
-    QTest::newRow("Enter in an edit") << "Edit1" << int(Qt::Key_Return) << 0;
-    QTest::newRow("keypad Enter in an edit") << "Edit6" << int(Qt::Key_Enter) << 0;
-    QTest::newRow("Enter in the number field") << "SpinEdit1" << int(Qt::Key_Return) << 0;
-    QTest::newRow("Escape in an edit") << "Edit3" << int(Qt::Key_Escape) << 0;
-    QTest::newRow("Escape on Cancel") << "Button2" << int(Qt::Key_Escape) << 0;
-    QTest::newRow("Enter on OK") << "Button1" << int(Qt::Key_Return) << 1;
-    QTest::newRow("Space on OK") << "Button1" << int(Qt::Key_Space) << 1;
-    QTest::newRow("Enter on Cancel") << "Button2" << int(Qt::Key_Return) << 2;
-    QTest::newRow("Space on Cancel") << "Button2" << int(Qt::Key_Space) << 2;
-    QTest::newRow("close box") << "Edit2" << -1 << 2;
+    QTest::newRow("Enter in an edit") << "Edit1" << int(Qt::Key_Return) << ModalResult::None;
+    QTest::newRow("keypad Enter in an edit") << "Edit6" << int(Qt::Key_Enter) << ModalResult::None;
+    QTest::newRow("Enter in the number field") << "SpinEdit1" << int(Qt::Key_Return) << ModalResult::None;
+    QTest::newRow("Escape in an edit") << "Edit3" << int(Qt::Key_Escape) << ModalResult::None;
+    QTest::newRow("Escape on Cancel") << "Button2" << int(Qt::Key_Escape) << ModalResult::None;
+    QTest::newRow("Enter on OK") << "Button1" << int(Qt::Key_Return) << ModalResult::Ok;
+    QTest::newRow("Space on OK") << "Button1" << int(Qt::Key_Space) << ModalResult::Ok;
+    QTest::newRow("Enter on Cancel") << "Button2" << int(Qt::Key_Return) << ModalResult::Cancel;
+    QTest::newRow("Space on Cancel") << "Button2" << int(Qt::Key_Space) << ModalResult::Cancel;
+    QTest::newRow("close box") << "Edit2" << -1 << ModalResult::Cancel;
 }
 
 void TestInputDlg::keys()
 {
     QFETCH(QString, focus);
     QFETCH(int, key);
-    QFETCH(int, result);
+    QFETCH(ModalResult, result);
 
     bool stayedOpen = false;
     modaldriver::whenModal([&](QWidget *modal) {
@@ -242,9 +242,9 @@ void TestInputDlg::keys()
         if (stayedOpen)
             dialog_->Button2->click();
     });
-    const int shown = dialog_->showModal();
-    QCOMPARE(stayedOpen, result == 0);
-    QCOMPARE(shown, result == 0 ? 2 : result);
+    const ModalResult shown = dialog_->showModal();
+    QCOMPARE(stayedOpen, result == ModalResult::None);
+    QCOMPARE(shown, result == ModalResult::None ? ModalResult::Cancel : result);
 }
 
 void TestInputDlg::tabCycle_data()
@@ -412,7 +412,7 @@ void TestInputDlg::numberReadAtOk()
             modaldriver::typeKey(Qt::Key_Return);
         }
     });
-    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->showModal(), ModalResult::Ok);
     QCOMPARE(dialog_->SpinEdit1->text(), text);
     QCOMPARE(dialog_->SpinEdit1->Value(), value);
 }
@@ -444,7 +444,7 @@ void TestInputDlg::untouchedBytes()
         QCOMPARE(focusName(), QStringLiteral("Button1"));
         modaldriver::typeKey(Qt::Key_Space);
     });
-    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->showModal(), ModalResult::Ok);
     for (int i = 0; i < 6; ++i)
         QCOMPARE(dialog_->editBytes(i), bytes);
 }
@@ -465,7 +465,7 @@ void TestInputDlg::editedBackToStoredText()
         QTest::keyClicks(dialog_->Edit2, "x");
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->showModal(), ModalResult::Ok);
     QCOMPARE(dialog_->editBytes(0), nec);
     const QByteArray changed = dialog_->editBytes(1);
     QVERIFY(changed.endsWith('x'));
@@ -502,7 +502,7 @@ void TestInputDlg::changedTextEncoded()
             composeAndCommit(dialog_->Edit5, typed);
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->showModal(), ModalResult::Ok);
     QCOMPARE(dialog_->editBytes(4), bytes);
 }
 
@@ -533,7 +533,7 @@ void TestInputDlg::refusedAtOk()
     QList<MessageRequest> warnings;
     const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         warnings << request;
-        return mrOk;
+        return ModalResult::Ok;
     });
     bool openAfterOk = false;
     QString textAfterOk;
@@ -547,17 +547,17 @@ void TestInputDlg::refusedAtOk()
         if (openAfterOk)
             clickButton(dialog_->Button2);
     });
-    const int result = dialog_->showModal();
+    const ModalResult result = dialog_->showModal();
 
     if (reason.isEmpty()) {
-        QCOMPARE(result, 1);
+        QCOMPARE(result, ModalResult::Ok);
         QVERIFY(warnings.isEmpty());
         QCOMPARE(dialog_->editBytes(field).size(), 4095);
         return;
     }
     QVERIFY(openAfterOk);
     QCOMPARE(textAfterOk, text); // kept as typed
-    QCOMPARE(result, 2);
+    QCOMPARE(result, ModalResult::Cancel);
     QCOMPARE(warnings.size(), 1);
     QCOMPARE(warnings[0].title, QStringLiteral("警告"));
     QCOMPARE(warnings[0].type, MsgDlgType::Warning);
@@ -586,7 +586,7 @@ void TestInputDlg::refusalShownInWarningBox()
         entryStillOpen = modal->isVisible();
         clickButton(dialog_->Button2);
     });
-    QCOMPARE(dialog_->showModal(), 2);
+    QCOMPARE(dialog_->showModal(), ModalResult::Cancel);
     QVERIFY(entryStillOpen);
     QCOMPARE(title, QStringLiteral("警告"));
     QVERIFY2(text.contains(QStringLiteral("メモ")), qPrintable(text));
@@ -658,7 +658,7 @@ void TestInputDlg::lineBreaks()
         result = edit->text();
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->showModal(), ModalResult::Ok);
     QCOMPARE(result, after);
     QVERIFY(!dialog_->editBytes(0).contains('\n'));
 }
@@ -682,7 +682,7 @@ void TestInputDlg::inputMethodComposition()
         afterCommit = edit->text();
         clickButton(dialog_->Button1);
     });
-    QCOMPARE(dialog_->showModal(), 1);
+    QCOMPARE(dialog_->showModal(), ModalResult::Ok);
     QVERIFY(inputMethodOn);
     QCOMPARE(duringComposition, QString()); // the composition is shown, not yet part of the text
     QCOMPARE(afterCommit, QStringLiteral("愛"));
@@ -692,16 +692,16 @@ void TestInputDlg::inputMethodComposition()
 void TestInputDlg::modalHook()
 {
     bool visibleInHook = true;
-    int result = 0;
+    ModalResult result = ModalResult::None;
     {
         const ScopedHook scripted(&TInputDlg::setModalHook, [&](TInputDlg &dialog) {
             visibleInHook = dialog.isVisible();
             dialog.Edit1->setText(QStringLiteral("scripted"));
-            return 1;
+            return ModalResult::Ok;
         });
         result = dialog_->showModal();
     }
-    QCOMPARE(result, 1);
+    QCOMPARE(result, ModalResult::Ok);
     QVERIFY(!visibleInHook);
     QCOMPARE(dialog_->editBytes(0), QByteArray("scripted"));
 }

@@ -265,7 +265,7 @@ void TestMainForm::newAppendsToTheActiveList()
             numberShown = !dlg.SpinEdit1->isHidden() && !dlg.StaticText1->isHidden();
             dlg.Edit1->setText(QStringLiteral("A"));
         },
-        mrOk);
+        ModalResult::Ok);
     form.New1->trigger();
     QCOMPARE(numberShown, tab == 0);
     QTreeView *view = tab == 0 ? form.ListView1 : form.ListView2;
@@ -284,7 +284,7 @@ void TestMainForm::newResetsTheDialogEveryTime()
     // A Modify in list 2 leaves the dialog without its number field and with Carol's fields...
     form.PageControl1->setCurrentIndex(1);
     selectRow(form.ListView2, 0);
-    f.answerDialog(nullptr, mrCancel);
+    f.answerDialog(nullptr, ModalResult::Cancel);
     form.Modify1->trigger();
     QVERIFY(f.dialog->SpinEdit1->isHidden());
     // ...and New in list 1 shows the field again, at 1, with six empty edits.
@@ -299,7 +299,7 @@ void TestMainForm::newResetsTheDialogEveryTime()
             for (QLineEdit *edit : {dlg.Edit1, dlg.Edit2, dlg.Edit3, dlg.Edit4, dlg.Edit5, dlg.Edit6})
                 edits << edit->text();
         },
-        mrCancel);
+        ModalResult::Cancel);
     form.New3->click();
     QVERIFY(shown);
     QCOMPARE(number, QStringLiteral("1"));
@@ -311,20 +311,20 @@ void TestMainForm::modifyClampsAndStoresPlainDecimal_data()
 {
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QString>("shown");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ModalResult>("result");
     QTest::addColumn<QByteArray>("kept");
-    QTest::newRow("150 confirmed") << QByteArray("150") << "99" << mrOk << QByteArray("99");
-    QTest::newRow("150 cancelled") << QByteArray("150") << "99" << mrCancel << QByteArray("150");
-    QTest::newRow("007 confirmed") << QByteArray("007") << "7" << mrOk << QByteArray("7");
-    QTest::newRow("-3 confirmed") << QByteArray("-3") << "0" << mrOk << QByteArray("0");
-    QTest::newRow("hex confirmed") << QByteArray("$1F") << "31" << mrOk << QByteArray("31");
+    QTest::newRow("150 confirmed") << QByteArray("150") << "99" << ModalResult::Ok << QByteArray("99");
+    QTest::newRow("150 cancelled") << QByteArray("150") << "99" << ModalResult::Cancel << QByteArray("150");
+    QTest::newRow("007 confirmed") << QByteArray("007") << "7" << ModalResult::Ok << QByteArray("7");
+    QTest::newRow("-3 confirmed") << QByteArray("-3") << "0" << ModalResult::Ok << QByteArray("0");
+    QTest::newRow("hex confirmed") << QByteArray("$1F") << "31" << ModalResult::Ok << QByteArray("31");
 }
 
 void TestMainForm::modifyClampsAndStoresPlainDecimal()
 {
     QFETCH(QByteArray, stored);
     QFETCH(QString, shown);
-    QFETCH(int, result);
+    QFETCH(ModalResult, result);
     QFETCH(QByteArray, kept);
     MainFormFixture f;
     const QByteArray handle =
@@ -352,7 +352,7 @@ void TestMainForm::modifyOfANonIntegerNumberIsReported()
     TMainForm &form = f.open();
     selectRow(form.ListView1, 0);
     bool opened = false;
-    f.answerDialog([&](TInputDlg &) { opened = true; }, mrOk);
+    f.answerDialog([&](TInputDlg &) { opened = true; }, ModalResult::Ok);
     form.Modify1->trigger();
     QVERIFY(!opened);
     QCOMPARE(f.messages.size(), 1);
@@ -363,16 +363,16 @@ void TestMainForm::modifyOfANonIntegerNumberIsReported()
 
 void TestMainForm::deleteFollowsTheAnswer_data()
 {
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<ModalResult>("answer");
     QTest::addColumn<QStringList>("left");
-    QTest::newRow("yes") << mrYes << QStringList({"Carol", "Eve"});
-    QTest::newRow("no") << mrNo << QStringList({"Carol", "Dave", "Eve"});
-    QTest::newRow("closed") << mrCancel << QStringList({"Carol", "Dave", "Eve"});
+    QTest::newRow("yes") << ModalResult::Yes << QStringList({"Carol", "Eve"});
+    QTest::newRow("no") << ModalResult::No << QStringList({"Carol", "Dave", "Eve"});
+    QTest::newRow("closed") << ModalResult::Cancel << QStringList({"Carol", "Dave", "Eve"});
 }
 
 void TestMainForm::deleteFollowsTheAnswer()
 {
-    QFETCH(int, answer);
+    QFETCH(ModalResult, answer);
     QFETCH(QStringList, left);
     MainFormFixture f;
     writeBytes(f.path("PorAddr1.lst"), list1File);
@@ -389,7 +389,7 @@ void TestMainForm::deleteFollowsTheAnswer()
     QCOMPARE(f.messages[0].buttons, MsgDlgButtons(MsgDlgBtn::Yes | MsgDlgBtn::No));
     QCOMPARE(column(form.ListView2, 0), left);
     QCOMPARE(form.ListView1->model()->rowCount(), 2);
-    if (answer == mrYes)
+    if (answer == ModalResult::Yes)
         QVERIFY(form.ListView2->selectionModel()->selectedRows().isEmpty());
 }
 
@@ -574,7 +574,7 @@ void TestMainForm::failedListSaveKeepsWindowOpenAndRetries()
     QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("PorAddr1.lst")));
     form.PageControl1->setCurrentIndex(1);
     selectRow(form.ListView2, 0);
-    f.answers = {mrYes};
+    f.answers = {ModalResult::Yes};
     form.Delete1->trigger(); // list 2 changes in memory only
 
     QVERIFY(!form.close());
@@ -596,17 +596,20 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted_data()
 {
     QTest::addColumn<bool>("list1There");
     QTest::addColumn<bool>("changed");
-    QTest::addColumn<QList<int>>("answers");
+    QTest::addColumn<QList<ModalResult>>("answers");
     QTest::addColumn<QStringList>("asked"); // the files the close asks about, in order
     QTest::addColumn<bool>("closes");
     const QStringList one{"PorAddr1.lst"}, both{"PorAddr1.lst", "PorAddr2.lst"};
-    QTest::newRow("unchanged lists close silently") << true << false << QList<int>() << QStringList() << true;
-    QTest::newRow("changes, No keeps the window") << true << true << QList<int>{mrNo} << one << false;
+    QTest::newRow("unchanged lists close silently")
+        << true << false << QList<ModalResult>() << QStringList() << true;
+    QTest::newRow("changes, No keeps the window")
+        << true << true << QList<ModalResult>{ModalResult::No} << one << false;
     QTest::newRow("changes, box closed keeps the window")
-        << true << true << QList<int>{mrCancel} << one << false;
-    QTest::newRow("changes, Yes to both closes") << true << true << QList<int>{mrYes, mrYes} << both << true;
+        << true << true << QList<ModalResult>{ModalResult::Cancel} << one << false;
+    QTest::newRow("changes, Yes to both closes")
+        << true << true << QList<ModalResult>{ModalResult::Yes, ModalResult::Yes} << both << true;
     QTest::newRow("list 1 had no file: saved")
-        << false << true << QList<int>{mrYes} << QStringList{"PorAddr2.lst"} << true;
+        << false << true << QList<ModalResult>{ModalResult::Yes} << QStringList{"PorAddr2.lst"} << true;
 }
 
 void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
@@ -631,7 +634,7 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
     }
     QFETCH(bool, list1There);
     QFETCH(bool, changed);
-    QFETCH(QList<int>, answers);
+    QFETCH(QList<ModalResult>, answers);
     QFETCH(QStringList, asked);
     QFETCH(bool, closes);
     MainFormFixture f;
@@ -788,7 +791,7 @@ void TestMainForm::outsideCloseWhileClosingDoesNothingMore()
     const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         f.messages.append(request);
         outside.request();
-        return mrOk;
+        return ModalResult::Ok;
     });
     outside.request();
     QTRY_COMPARE(f.messages.size(), 1);
@@ -817,7 +820,7 @@ void TestMainForm::doubleClickModifiesTheRowUnderThePointer()
             seen << dlg.Edit1->text();
             dlg.Edit6->setText(QStringLiteral("changed"));
         },
-        mrOk);
+        ModalResult::Ok);
     QWidget *viewport = form.ListView2->viewport();
     const QPoint onRow = form.ListView2->visualRect(form.ListView2->model()->index(2, 1)).center();
     QTest::mouseClick(viewport, Qt::LeftButton, {}, onRow);
@@ -842,7 +845,7 @@ void TestMainForm::enterAndDeleteKeysStartNothing()
     form.ListView1->setFocus();
     form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     int opened = 0;
-    f.answerDialog([&](TInputDlg &) { ++opened; }, mrCancel);
+    f.answerDialog([&](TInputDlg &) { ++opened; }, ModalResult::Cancel);
     for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Delete}) {
         QTest::keyClick(form.ListView1, Qt::Key(key));
         QTest::keyClick(form.ListView1->viewport(), Qt::Key(key));

@@ -219,8 +219,8 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks()
     const QList<QByteArray> lines = linefile::splitLines(text);
     QCOMPARE(b.List1.Count(), lines.size() / 7);
     QCOMPARE(b.List2.Count(), lines.size() / 6);
-    QCOMPARE(ListLines(b.List1), lines.first(lines.size() / 7 * 7));
-    QCOMPARE(ListLines(b.List2), lines.first(lines.size() / 6 * 6));
+    QCOMPARE(storetest::linesOf(b.List1), lines.first(lines.size() / 7 * 7));
+    QCOMPARE(storetest::linesOf(b.List2), lines.first(lines.size() / 6 * 6));
 }
 
 void TestListFiles::noFilesMeansEmptyListsAndNoFilesCreated()
@@ -297,7 +297,7 @@ void TestListFiles::listNotLoaded()
         QCOMPARE(readBytes(path("PorAddr1.lst")), old1);
         QCOMPARE(readBytes(path("PorAddr2.lst")), old2);
     } else {
-        QCOMPARE(readBytes(path("PorAddr1.lst")), b.List1.fileContent());
+        QCOMPARE(readBytes(path("PorAddr1.lst")), b.List1.fileContent(0, b.List1.Count()));
         QCOMPARE(entriesOf(dir_.path()), QStringList{"PorAddr1.lst"});
     }
 }
@@ -403,7 +403,7 @@ void TestListFiles::backupThatCannotBeMadeStopsTheSave()
     QVERIFY(QDir(dir_.path()).rmdir(QStringLiteral("PorAddr2.lst.bak")));
     SaveLists(b);
     QCOMPARE(readBytes(path("PorAddr2.lst.bak")), damaged);
-    QCOMPARE(readBytes(path("PorAddr2.lst")), b.List2.fileContent());
+    QCOMPARE(readBytes(path("PorAddr2.lst")), b.List2.fileContent(0, b.List2.Count()));
 }
 
 void TestListFiles::list2KeepsNoNumber()
@@ -419,7 +419,7 @@ void TestListFiles::list2KeepsNoNumber()
     list2.Replace(0, other);
     other.Number.clear();
     QCOMPARE(list2.Entry(0), other);
-    QCOMPARE(ListLines(list2).size(), 6);
+    QCOMPARE(storetest::linesOf(list2).size(), 6);
 }
 
 void TestListFiles::listOperations()

@@ -1,6 +1,7 @@
 #include "storetest.h"
 
 #include "store/errors.h"
+#include "store/linefile.h"
 #include "store/listfiles.h"
 #include "store/memberlist.h"
 #include "store/settings.h"
@@ -72,6 +73,11 @@ void fillList(AddressList &list, int count)
     list.reserve(count);
     for (int i = 0; i < count; ++i)
         list.Append(sampleEntry(i));
+}
+
+QList<QByteArray> linesOf(const AddressList &list)
+{
+    return linefile::splitLines(list.fileContent(0, list.Count()));
 }
 
 SharedDir::SharedDir(int mode)

@@ -18,6 +18,8 @@ QStringList entriesOf(const QString &dir); // file names in dir, sorted
 // Entry i of a sample list: Japanese and ASCII text, some fields empty, the same every run.
 AddressEntry sampleEntry(int i);
 void fillList(AddressList &list, int count);
+// The lines of a list in its file's order (7 a record for list 1, 6 for list 2).
+QList<QByteArray> linesOf(const AddressList &list);
 
 // A folder under /tmp with the given mode, so that an unprivileged child can reach it even when
 // the build tree cannot be read by that user. Removed with its contents on destruction.

@@ -227,20 +227,20 @@ void TestAbout::onlyOkTakesFocus()
 void TestAbout::keysAndResults_data()
 {
     QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("result");
+    QTest::addColumn<ModalResult>("result");
 
-    QTest::newRow("Return") << "Return" << 1;
-    QTest::newRow("keypad Enter") << "Enter" << 1;
-    QTest::newRow("Space") << "Space" << 1;
-    QTest::newRow("click OK") << "click" << 1;
-    QTest::newRow("Escape, then Return") << "Escape" << 1;
-    QTest::newRow("close box") << "close" << 2;
+    QTest::newRow("Return") << "Return" << ModalResult::Ok;
+    QTest::newRow("keypad Enter") << "Enter" << ModalResult::Ok;
+    QTest::newRow("Space") << "Space" << ModalResult::Ok;
+    QTest::newRow("click OK") << "click" << ModalResult::Ok;
+    QTest::newRow("Escape, then Return") << "Escape" << ModalResult::Ok;
+    QTest::newRow("close box") << "close" << ModalResult::Cancel;
 }
 
 void TestAbout::keysAndResults()
 {
     QFETCH(QString, action);
-    QFETCH(int, result);
+    QFETCH(ModalResult, result);
 
     TAboutDlg dlg;
     bool openAfterEscape = false;
@@ -265,7 +265,7 @@ void TestAbout::keysAndResults()
             box.close();
         }
     });
-    QCOMPARE(got, result);
+    QCOMPARE(ModalResult(got), result);
     QVERIFY(!dlg.isVisible());
     if (action == QLatin1String("Escape"))
         QVERIFY(openAfterEscape);

@@ -1,5 +1,5 @@
 #include "app/apptitle.h"
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 #include "modaldriver.h"
 #include "widgets/muldiv.h"
 
@@ -33,7 +33,7 @@ int halfScreenWidth()
 }
 } // namespace
 
-class TestMessageDialog : public QObject {
+class TestMessageForm : public QObject {
     Q_OBJECT
 
 private slots:
@@ -54,14 +54,14 @@ private slots:
     void plainTitleIsApplicationTitle();
 };
 
-void TestMessageDialog::initTestCase()
+void TestMessageForm::initTestCase()
 {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);
     QApplication::setFont(font, "QMessageBox");
 }
 
-void TestMessageDialog::mulDivRounds_data()
+void TestMessageForm::mulDivRounds_data()
 {
     QTest::addColumn<int>("a");
     QTest::addColumn<int>("b");
@@ -75,7 +75,7 @@ void TestMessageDialog::mulDivRounds_data()
     QTest::newRow("button height") << 14 << 15 << 8 << 26; // 26.25
 }
 
-void TestMessageDialog::mulDivRounds()
+void TestMessageForm::mulDivRounds()
 {
     QFETCH(int, a);
     QFETCH(int, b);
@@ -84,7 +84,7 @@ void TestMessageDialog::mulDivRounds()
     QCOMPARE(MulDiv(a, b, c), expected);
 }
 
-void TestMessageDialog::kinds_data()
+void TestMessageForm::kinds_data()
 {
     QTest::addColumn<MsgDlgType>("type");
     QTest::addColumn<MsgDlgButtons>("buttons");
@@ -105,7 +105,7 @@ void TestMessageDialog::kinds_data()
                                  << "OK" << true;
     QTest::newRow("start-up failure")
         << MsgDlgType::Custom << MsgDlgButtons(MsgDlgBtn::OK) << startFailure
-        << QStringLiteral("tst_messagedialog") << QStringList{QStringLiteral("OK")} << "OK"
+        << QStringLiteral("tst_messageform") << QStringList{QStringLiteral("OK")} << "OK"
         << "OK" << false;
     QTest::newRow("all three, in order")
         << MsgDlgType::Warning << MsgDlgButtons(MsgDlgBtn::OK | MsgDlgBtn::No | MsgDlgBtn::Yes)
@@ -114,7 +114,7 @@ void TestMessageDialog::kinds_data()
         << "No" << true;
 }
 
-void TestMessageDialog::kinds()
+void TestMessageForm::kinds()
 {
     QFETCH(MsgDlgType, type);
     QFETCH(MsgDlgButtons, buttons);
@@ -145,32 +145,32 @@ void TestMessageDialog::kinds()
     QCOMPARE(form.minimumSize(), form.maximumSize());
 }
 
-void TestMessageDialog::keys_data()
+void TestMessageForm::keys_data()
 {
     QTest::addColumn<MsgDlgButtons>("buttons");
     QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("expected");
+    QTest::addColumn<ModalResult>("expected");
 
     const MsgDlgButtons yesNo = MsgDlgBtn::Yes | MsgDlgBtn::No;
     const MsgDlgButtons ok = MsgDlgBtn::OK;
-    QTest::newRow("yes/no: Enter at once answers Yes") << yesNo << "enter" << mrYes;
-    QTest::newRow("yes/no: Space at once answers Yes") << yesNo << "space" << mrYes;
-    QTest::newRow("yes/no: Escape answers No") << yesNo << "escape" << mrNo;
-    QTest::newRow("yes/no: close box") << yesNo << "close" << mrCancel;
-    QTest::newRow("yes/no: Enter on No") << yesNo << "tab enter" << mrNo;
-    QTest::newRow("yes/no: Space on No") << yesNo << "tab space" << mrNo;
-    QTest::newRow("yes/no: click No") << yesNo << "click No" << mrNo;
-    QTest::newRow("ok: Enter") << ok << "enter" << mrOk;
-    QTest::newRow("ok: Space") << ok << "space" << mrOk;
-    QTest::newRow("ok: Escape") << ok << "escape" << mrOk;
-    QTest::newRow("ok: close box") << ok << "close" << mrCancel;
+    QTest::newRow("yes/no: Enter at once answers Yes") << yesNo << "enter" << ModalResult::Yes;
+    QTest::newRow("yes/no: Space at once answers Yes") << yesNo << "space" << ModalResult::Yes;
+    QTest::newRow("yes/no: Escape answers No") << yesNo << "escape" << ModalResult::No;
+    QTest::newRow("yes/no: close box") << yesNo << "close" << ModalResult::Cancel;
+    QTest::newRow("yes/no: Enter on No") << yesNo << "tab enter" << ModalResult::No;
+    QTest::newRow("yes/no: Space on No") << yesNo << "tab space" << ModalResult::No;
+    QTest::newRow("yes/no: click No") << yesNo << "click No" << ModalResult::No;
+    QTest::newRow("ok: Enter") << ok << "enter" << ModalResult::Ok;
+    QTest::newRow("ok: Space") << ok << "space" << ModalResult::Ok;
+    QTest::newRow("ok: Escape") << ok << "escape" << ModalResult::Ok;
+    QTest::newRow("ok: close box") << ok << "close" << ModalResult::Cancel;
 }
 
-void TestMessageDialog::keys()
+void TestMessageForm::keys()
 {
     QFETCH(MsgDlgButtons, buttons);
     QFETCH(QString, action);
-    QFETCH(int, expected);
+    QFETCH(ModalResult, expected);
 
     QString focusedAtOpening;
     modaldriver::whenModal([&](QWidget *modal) {
@@ -193,14 +193,15 @@ void TestMessageDialog::keys()
         else if (action == QLatin1String("escape"))
             modaldriver::typeKey(Qt::Key_Escape);
     });
-    const int result = MessageDialog(QStringLiteral("質問です"), MsgDlgType::Confirmation, buttons, 0);
+    const ModalResult result =
+        MessageDialog(QStringLiteral("質問です"), MsgDlgType::Confirmation, buttons, 0);
     QCOMPARE(result, expected);
     QCOMPARE(focusedAtOpening,
              buttons.testFlag(MsgDlgBtn::Yes) ? QStringLiteral("Yes") : QStringLiteral("OK"));
     QTRY_VERIFY(!QApplication::activeModalWidget());
 }
 
-void TestMessageDialog::geometryFollowsFont_data()
+void TestMessageForm::geometryFollowsFont_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<MsgDlgType>("type");
@@ -215,7 +216,7 @@ void TestMessageDialog::geometryFollowsFont_data()
     QTest::newRow("empty text") << QString() << MsgDlgType::Custom << MsgDlgButtons(MsgDlgBtn::OK);
 }
 
-void TestMessageDialog::geometryFollowsFont()
+void TestMessageForm::geometryFollowsFont()
 {
     QFETCH(QString, text);
     QFETCH(MsgDlgType, type);
@@ -258,7 +259,7 @@ void TestMessageDialog::geometryFollowsFont()
     }
 }
 
-void TestMessageDialog::longTextWraps_data()
+void TestMessageForm::longTextWraps_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("blanksKept");
@@ -271,7 +272,7 @@ void TestMessageDialog::longTextWraps_data()
     QTest::newRow("one overlong word") << QStringLiteral("x").repeated(400) << false;
 }
 
-void TestMessageDialog::longTextWraps()
+void TestMessageForm::longTextWraps()
 {
     QFETCH(QString, text);
     QFETCH(bool, blanksKept);
@@ -289,7 +290,7 @@ void TestMessageDialog::longTextWraps()
     QCOMPARE(lines.join(blanksKept ? QStringLiteral(" ") : QString()), text);
 }
 
-void TestMessageDialog::centredOnScreen()
+void TestMessageForm::centredOnScreen()
 {
     TMessageForm form(deleteQuestion, MsgDlgType::Confirmation, MsgDlgBtn::Yes | MsgDlgBtn::No);
     form.centreOnScreen();
@@ -301,17 +302,17 @@ void TestMessageDialog::centredOnScreen()
                  QPoint(screen.width() / 2 - outer.width() / 2, screen.height() / 2 - outer.height() / 2));
 }
 
-void TestMessageDialog::answererReplacesWindow()
+void TestMessageForm::answererReplacesWindow()
 {
     QList<MessageRequest> seen;
     bool windowUp = false;
     const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         seen << request;
         windowUp = windowUp || QApplication::activeModalWidget();
-        return mrNo;
+        return ModalResult::No;
     });
     QCOMPARE(MessageDialog(deleteQuestion, MsgDlgType::Confirmation, MsgDlgBtn::Yes | MsgDlgBtn::No, 0),
-             mrNo);
+             ModalResult::No);
     PlainMessage(startFailure);
     QCOMPARE(seen.size(), 2);
     QVERIFY(!windowUp);
@@ -325,19 +326,19 @@ void TestMessageDialog::answererReplacesWindow()
         QVERIFY(!qobject_cast<TMessageForm *>(window));
 }
 
-void TestMessageDialog::plainTitleIsApplicationTitle()
+void TestMessageForm::plainTitleIsApplicationTitle()
 {
     QStringList titles;
     const ScopedHook answering(setMessageAnswerer, [&](const MessageRequest &request) {
         titles << request.title;
-        return mrOk;
+        return ModalResult::Ok;
     });
     PlainMessage(startFailure); // before start-up sets the title: the default one
     setApplicationTitle(mainTitle());
     PlainMessage(startFailure);
     setApplicationTitle(QString());
-    QCOMPARE(titles, (QStringList{QStringLiteral("tst_messagedialog"), QStringLiteral("ぽるてアドレス帳")}));
+    QCOMPARE(titles, (QStringList{QStringLiteral("tst_messageform"), QStringLiteral("ぽるてアドレス帳")}));
 }
 
-QTEST_MAIN(TestMessageDialog)
-#include "tst_messagedialog.moc"
+QTEST_MAIN(TestMessageForm)
+#include "tst_messageform.moc"

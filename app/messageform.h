@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/modalresult.h"
+
 #include <QDialog>
 #include <QFlags>
 #include <QSize>
@@ -18,9 +20,6 @@ enum class MsgDlgType { Warning, Error, Information, Confirmation, Custom };
 enum class MsgDlgBtn { Yes = 0x1, No = 0x2, OK = 0x4 };
 Q_DECLARE_FLAGS(MsgDlgButtons, MsgDlgBtn)
 Q_DECLARE_OPERATORS_FOR_FLAGS(MsgDlgButtons)
-
-// Modal results.
-constexpr int mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7;
 
 class TMessageForm : public QDialog {
     Q_OBJECT
@@ -65,8 +64,8 @@ private:
 QStringList wrapMessageText(const QString &text, const QFont &font, int maxWidth);
 
 // Builds, shows modally and destroys a message dialog; returns the result of the button pressed,
-// or mrCancel (2) when it was closed by its close box.
-int MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, int helpContext);
+// or ModalResult::Cancel (2) when it was closed by its close box.
+ModalResult MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, int helpContext);
 
 // MessageDialog with the plain kind (the application title as caption) and OK alone.
 void PlainMessage(const QString &text);
@@ -83,7 +82,7 @@ struct MessageRequest {
 
 // While an answerer is installed no window is shown: it receives the request and returns the
 // result. Returns the answerer in force before; an empty one restores the real dialogs.
-using MessageAnswerer = std::function<int(const MessageRequest &)>;
+using MessageAnswerer = std::function<ModalResult(const MessageRequest &)>;
 MessageAnswerer setMessageAnswerer(MessageAnswerer answerer);
 // The answerer in force, empty when real windows are shown; the error report asks it too.
 const MessageAnswerer &currentMessageAnswerer();

@@ -1,4 +1,4 @@
-#include "app/messagedialog.h"
+#include "app/messageform.h"
 
 #include "app/apptitle.h"
 #include "widgets/muldiv.h"
@@ -25,14 +25,14 @@ struct ButtonInfo {
     MsgDlgBtn button;
     const char *name;    // object name, as the toolkit names its buttons
     const char *caption; // UTF-8
-    int result;
+    ModalResult result;
 };
 
 // Left-to-right order of the buttons in a dialog.
 const ButtonInfo buttonTable[] = {
-    {MsgDlgBtn::Yes, "Yes", "はい(&Y)", mrYes},
-    {MsgDlgBtn::No, "No", "いいえ(&N)", mrNo},
-    {MsgDlgBtn::OK, "OK", "OK", mrOk},
+    {MsgDlgBtn::Yes, "Yes", "はい(&Y)", ModalResult::Yes},
+    {MsgDlgBtn::No, "No", "いいえ(&N)", ModalResult::No},
+    {MsgDlgBtn::OK, "OK", "OK", ModalResult::Ok},
 };
 
 const int iconSize = 32;
@@ -198,8 +198,8 @@ TMessageForm::TMessageForm(const QString &text, MsgDlgType type, MsgDlgButtons b
         auto *button = new QPushButton(QString::fromUtf8(info.caption), this);
         button->setObjectName(QString::fromLatin1(info.name));
         button->setGeometry(left, top, buttonWidth, buttonHeight);
-        const int result = info.result;
-        connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+        const ModalResult result = info.result;
+        connect(button, &QPushButton::clicked, this, [this, result] { done(int(result)); });
         buttons_ << button;
         left += buttonWidth + buttonSpacing;
     }
@@ -238,7 +238,7 @@ void TMessageForm::centreOnScreen()
 
 void TMessageForm::reject()
 {
-    done(mrCancel);
+    done(int(ModalResult::Cancel));
 }
 
 void TMessageForm::keyPressEvent(QKeyEvent *event)
@@ -264,11 +264,11 @@ void TMessageForm::keyPressEvent(QKeyEvent *event)
 void TMessageForm::closeEvent(QCloseEvent *event)
 {
     if (isVisible())
-        done(mrCancel);
+        done(int(ModalResult::Cancel));
     event->accept();
 }
 
-int MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, int helpContext)
+ModalResult MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, int helpContext)
 {
     Q_UNUSED(helpContext) // the program has no help file
     if (const MessageAnswerer &answerer = answererSlot()) {
@@ -284,7 +284,7 @@ int MessageDialog(const QString &text, MsgDlgType type, MsgDlgButtons buttons, i
     form.setWindowModality(Qt::ApplicationModal);
     form.centreOnScreen();
     const int result = form.exec();
-    return result == 0 ? mrCancel : result;
+    return result == 0 ? ModalResult::Cancel : ModalResult(result);
 }
 
 void PlainMessage(const QString &text)
