@@ -63,6 +63,14 @@ public:
     // The same for a record whose lines are joined by CR LF, as a list file written by this
     // program holds them: taken as it stands, in one copy.
     void AppendPackedRecord(QByteArrayView record);
+    // Where a record lies in a run of bytes, counted from the run's start.
+    struct RecordSpan {
+        qsizetype start, size;
+    };
+    // Appends count records in packed form that lie one after another in run, in order, each
+    // followed by CR LF (which is not part of it). The run is copied in as few pieces as the
+    // blocks allow, not one record at a time: a loader hands over a chunk of a file at once.
+    void AppendPackedRecords(const char *run, const RecordSpan *records, int count);
 
     // The whole list in its file's written form (one line a field, each ended by CR LF), built
     // straight from the packed entries so that saving a large list needs no list of lines.
@@ -80,6 +88,8 @@ private:
     Slot store(const QByteArrayView *lines);
     // Room for `total` bytes at the end of the last block, and the slot they will have.
     char *room(qsizetype total, Slot &slot);
+    // Starts a new block unless the last one has `total` bytes free.
+    void makeRoom(qsizetype total);
     QByteArrayView packed(int i) const;
     // The one walk over a packed entry: its first `count` lines, in record order.
     void unpack(int i, QByteArrayView *lines, int count) const;
