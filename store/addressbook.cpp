@@ -220,15 +220,6 @@ void AddressList::AppendRecord(const QByteArrayView *lines)
     slots_.append(store(lines));
 }
 
-void AddressList::AppendPackedRecord(QByteArrayView record)
-{
-    Slot slot;
-    char *out = room(record.size(), slot);
-    if (!record.isEmpty())
-        std::memcpy(out, record.data(), size_t(record.size()));
-    slots_.append(slot);
-}
-
 void AddressList::AppendPackedRecords(const char *run, const RecordSpan *records, int count)
 {
     int done = 0;
@@ -259,8 +250,8 @@ void AddressList::AppendPackedRecords(const char *run, const RecordSpan *records
         Slot *slot = slots_.data() + first;
         for (int i = done; i < upTo; ++i)
             *slot++ = Slot{block, quint32(records[i].start + shift), records[i].size};
-        // The CR LF between records stays in the block unused: two bytes an entry buy one copy a
-        // run instead of one a record.
+        // The line end between records stays in the block unused: two bytes an entry buy one
+        // copy a run instead of one a record.
         lastBlockUsed_ += bytes;
         done = upTo;
     }

@@ -60,16 +60,14 @@ public:
     // Appends an entry given as its record's lines (FieldsPerRecord of them) without building an
     // AddressEntry first; used by the loader.
     void AppendRecord(const QByteArrayView *lines);
-    // The same for a record whose lines are joined by CR LF, as a list file written by this
-    // program holds them: taken as it stands, in one copy.
-    void AppendPackedRecord(QByteArrayView record);
     // Where a record lies in a run of bytes, counted from the run's start.
     struct RecordSpan {
         qsizetype start, size;
     };
-    // Appends count records in packed form that lie one after another in run, in order, each
-    // followed by CR LF (which is not part of it). The run is copied in as few pieces as the
-    // blocks allow, not one record at a time: a loader hands over a chunk of a file at once.
+    // Appends count records in packed form that lie in run in order, where records says (the
+    // bytes between them, the line end after each record's last line, are no part of them). The
+    // run is copied in as few pieces as the blocks allow, not one record at a time: a loader
+    // hands over a chunk of a file at once.
     void AppendPackedRecords(const char *run, const RecordSpan *records, int count);
 
     // The whole list in its file's written form (one line a field, each ended by CR LF), built
