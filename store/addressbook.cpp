@@ -65,7 +65,7 @@ bool AddressEntry::operator==(const AddressEntry &other) const
            ICQ == other.ICQ && PostPet == other.PostPet && Memo == other.Memo;
 }
 
-char *AddressList::room(qsizetype total, Slot &slot)
+void AddressList::makeRoom(qsizetype total)
 {
     if (blocks_.isEmpty() || blocks_.last().size() - lastBlockUsed_ < total) {
         const qsizetype grown =
@@ -76,6 +76,11 @@ char *AddressList::room(qsizetype total, Slot &slot)
         blocks_.append(std::move(block));
         lastBlockUsed_ = 0;
     }
+}
+
+char *AddressList::room(qsizetype total, Slot &slot)
+{
+    makeRoom(total);
     slot = Slot{quint32(blocks_.size() - 1), quint32(lastBlockUsed_), total};
     // data() first parts a block still shared with a copy of this list, so the copy keeps its bytes.
     char *out = blocks_.last().data() + lastBlockUsed_;
@@ -215,13 +220,41 @@ void AddressList::appendRecord(const QByteArrayView *lines)
     slots_.append(store(lines));
 }
 
-void AddressList::appendPackedRecord(QByteArrayView record)
+void AddressList::appendPackedRecords(const char *run, const RecordSpan *records, int count)
 {
-    Slot slot;
-    char *out = room(record.size(), slot);
-    if (!record.isEmpty())
-        std::memcpy(out, record.data(), size_t(record.size()));
-    slots_.append(slot);
+    int done = 0;
+    while (done < count) {
+        const qsizetype from = records[done].start;
+        if (blocks_.isEmpty())
+            makeRoom(0);
+        const qsizetype free = blocks_.last().size() - lastBlockUsed_;
+        int upTo = done; // the records from `done` on that fit into the last block as they lie
+        while (upTo < count && records[upTo].start + records[upTo].size - from <= free)
+            ++upTo;
+        if (upTo == done) {
+            makeRoom(records[done].size); // a fresh block, large enough for this record at least
+            continue;
+        }
+        const qsizetype bytes = records[upTo - 1].start + records[upTo - 1].size - from;
+        // data() first parts a block still shared with a copy of this list, so the copy keeps its bytes.
+        char *out = blocks_.last().data() + lastBlockUsed_;
+        if (bytes > 0)
+            std::memcpy(out, run + from, size_t(bytes));
+        const quint32 block = quint32(blocks_.size() - 1);
+        const qsizetype shift = lastBlockUsed_ - from;
+        // The index grows by the run at once and is filled in place, without a check per entry.
+        const qsizetype first = slots_.size();
+        if (slots_.capacity() < first + (upTo - done))
+            slots_.reserve(qMax(first + (upTo - done), 2 * first));
+        slots_.resize(first + (upTo - done));
+        Slot *slot = slots_.data() + first;
+        for (int i = done; i < upTo; ++i)
+            *slot++ = Slot{block, quint32(records[i].start + shift), records[i].size};
+        // The line end between records stays in the block unused: two bytes an entry buy one
+        // copy a run instead of one a record.
+        lastBlockUsed_ += bytes;
+        done = upTo;
+    }
 }
 
 QByteArray AddressList::fileContent(int first, int count) const

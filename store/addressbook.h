@@ -60,13 +60,18 @@ public:
     // Appends an entry given as its record's lines (fieldsPerRecord of them) without building an
     // AddressEntry first; used by the loader.
     void appendRecord(const QByteArrayView *lines);
-    // The same for a record whose lines are joined by CR LF, as a list file written by this
-    // program holds them: taken as it stands, in one copy.
-    void appendPackedRecord(QByteArrayView record);
+    // Where a record lies in a run of bytes, counted from the run's start.
+    struct RecordSpan {
+        qsizetype start, size;
+    };
+    // Appends count records in packed form that lie in run in order, where records says (the
+    // bytes between them, the line end after each record's last line, are no part of them). The
+    // run is copied in as few pieces as the blocks allow, not one record at a time: a loader
+    // hands over a chunk of a file at once.
+    void appendPackedRecords(const char *run, const RecordSpan *records, int count);
 
-    // The whole list in its file's written form (one line a field, each ended by CR LF), built
-    // straight from the packed entries so that saving a large list needs no list of lines.
-    // The written form of count entries from first on, for saving a large list in pieces.
+    // The written form of count entries from first on (one line a field, each ended by CR LF),
+    // built straight from the packed entries: a large list is saved in pieces, with no list of lines.
     QByteArray fileContent(int first, int count) const;
 
 private:
@@ -79,6 +84,8 @@ private:
     Slot store(const QByteArrayView *lines);
     // Room for `total` bytes at the end of the last block, and the slot they will have.
     char *room(qsizetype total, Slot &slot);
+    // Starts a new block unless the last one has `total` bytes free.
+    void makeRoom(qsizetype total);
     QByteArrayView packed(int i) const;
     // The one walk over a packed entry: its first `count` lines, in record order.
     void unpack(int i, QByteArrayView *lines, int count) const;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QtAlgorithms>
+#include <QtEndian>
+
 #include <cstdint>
 #include <cstring>
 
@@ -24,7 +27,7 @@ inline const char *findLineEnd(const char *p, const char *end)
         const int mask =
             _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
         if (mask != 0)
-            return p + __builtin_ctz(unsigned(mask));
+            return p + qCountTrailingZeroBits(unsigned(mask));
         p += 16;
     }
 #else
@@ -45,6 +48,58 @@ inline const char *findLineEnd(const char *p, const char *end)
     while (p < end && *p != '\r' && *p != '\n')
         ++p;
     return p;
+}
+
+// Where 64 bytes from p hold CR, LF and NUL, one bit a byte (bit i for p[i]). A loader walks the
+// set bits of such masks instead of searching for each line end anew: with lines of a few bytes,
+// a search per line costs far more than the bytes it looks at.
+struct ByteMasks {
+    std::uint64_t cr, lf, nul;
+};
+
+// The same without vector instructions, eight bytes at a time in a plain 64-bit word. Kept
+// callable everywhere so that both forms can be checked against each other.
+inline std::uint64_t portableMatches(std::uint64_t word, unsigned char c)
+{
+    // A byte equal to c leaves a zero byte in x; adding 0x7f to each byte's low seven bits carries
+    // into its high bit unless they were all zero, so exactly the zero bytes keep their high bit
+    // clear (no carry crosses between bytes, unlike the usual (x - ones) & ~x test).
+    constexpr std::uint64_t lows = 0x7f7f7f7f7f7f7f7full;
+    const std::uint64_t x = word ^ (0x0101010101010101ull * c);
+    const std::uint64_t zeroHighs = ~(((x & lows) + lows) | x | lows);
+    // Gather the eight high bits, byte i's into bit i.
+    return ((zeroHighs >> 7) * 0x0102040810204080ull) >> 56;
+}
+
+inline ByteMasks byteMasksPortable(const char *p)
+{
+    ByteMasks m{0, 0, 0};
+    for (int k = 0; k < 8; ++k) {
+        const std::uint64_t word = qFromLittleEndian<quint64>(p + 8 * k); // p[0] in the lowest byte
+        m.cr |= portableMatches(word, '\r') << (8 * k);
+        m.lf |= portableMatches(word, '\n') << (8 * k);
+        m.nul |= portableMatches(word, '\0') << (8 * k);
+    }
+    return m;
+}
+
+inline ByteMasks byteMasks(const char *p)
+{
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    ByteMasks m{0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * k));
+        m.cr |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, cr)))) << (16 * k);
+        m.lf |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf)))) << (16 * k);
+        m.nul |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)))) << (16 * k);
+    }
+    return m;
+#else
+    return byteMasksPortable(p);
+#endif
 }
 
 } // namespace detail

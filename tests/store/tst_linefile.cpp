@@ -21,6 +21,8 @@ private slots:
     void writeRefusesFolderOfThatName();
     void readOfMissingFileNamesThePath();
     void folderSyncedIsThatOfTheRealFile();
+    void lineEndMasksAgreeOnEveryPath_data();
+    void lineEndMasksAgreeOnEveryPath();
 };
 
 using Lines = QList<QByteArray>;
@@ -139,4 +141,37 @@ void TestLineFile::folderSyncedIsThatOfTheRealFile()
 }
 
 STORE_TEST_MAIN(TestLineFile)
+void TestLineFile::lineEndMasksAgreeOnEveryPath_data()
+{
+    QTest::addColumn<QByteArray>("alphabet"); // what the 64 bytes are drawn from
+    QTest::newRow("any byte") << QByteArray();
+    QTest::newRow("line ends, NUL and high bytes")
+        << QByteArray("\r\n\r\n\0\x80\xff\x8d\x8a\x0c\x0e\x09a", 13);
+}
+
+// The loader finds line ends 64 bytes at a time, with vector instructions where the compiler
+// targets them and in plain words elsewhere: both must mark exactly the CR, LF and NUL bytes.
+void TestLineFile::lineEndMasksAgreeOnEveryPath()
+{
+    QFETCH(QByteArray, alphabet);
+    QRandomGenerator random(7);
+    char bytes[64];
+    for (int round = 0; round < 20000; ++round) {
+        for (char &c : bytes)
+            c = alphabet.isEmpty() ? char(random.bounded(256)) : alphabet.at(random.bounded(alphabet.size()));
+        quint64 cr = 0, lf = 0, nul = 0;
+        for (int i = 0; i < 64; ++i) {
+            cr |= quint64(bytes[i] == '\r') << i;
+            lf |= quint64(bytes[i] == '\n') << i;
+            nul |= quint64(bytes[i] == '\0') << i;
+        }
+        for (const auto &m :
+             {linefile::detail::byteMasks(bytes), linefile::detail::byteMasksPortable(bytes)}) {
+            QCOMPARE(m.cr, cr);
+            QCOMPARE(m.lf, lf);
+            QCOMPARE(m.nul, nul);
+        }
+    }
+}
+
 #include "tst_linefile.moc"

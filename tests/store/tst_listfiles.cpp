@@ -85,6 +85,9 @@ void TestListFiles::loadsWholeRecords_data()
     QTest::newRow("NUL in list 2 cuts it")
         << QByteArray() << QByteArray(six + "B\r\nx\r\ny\r\n" + QByteArray(1, '\0') + "z\r\nw\r\nv\r\n") << 0
         << 1 << QByteArray() << six << bak2;
+    QTest::newRow("NUL far into list 2 cuts it in the middle of a line")
+        << QByteArray() << QByteArray(six.repeated(30) + "B\r\nxy" + QByteArray(1, '\0') + six) << 0 << 30
+        << QByteArray() << six.repeated(30) << bak2;
     QTest::newRow("NUL at the start of list 1: nothing read, the file goes")
         << QByteArray(QByteArray(1, '\0') + seven) << six << 0 << 1 << QByteArray() << six << bak1;
     QTest::newRow("empty lines after the last record are no text")
@@ -185,11 +188,14 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("size");
-    QTest::addColumn<int>("longest"); // the longest of the rare long lines
-    QTest::newRow("3 MB of short lines") << 1u << 3 * 1024 * 1024 << 20000;
-    QTest::newRow("2 MB with long lines") << 2u << 2 * 1024 * 1024 + 7 << 20000;
-    QTest::newRow("1 MB exactly") << 3u << 1024 * 1024 << 20000;
-    QTest::newRow("lines over several chunks") << 4u << 9 * 1024 * 1024 << 3 * 1024 * 1024;
+    QTest::addColumn<int>("longest");   // the longest of the rare long lines
+    QTest::addColumn<int>("otherEnds"); // per thousand lines, how many end by LF, CR or LF CR
+    QTest::newRow("3 MB of short lines") << 1u << 3 * 1024 * 1024 << 20000 << 750;
+    QTest::newRow("2 MB with long lines") << 2u << 2 * 1024 * 1024 + 7 << 20000 << 750;
+    QTest::newRow("1 MB exactly") << 3u << 1024 * 1024 << 20000 << 750;
+    QTest::newRow("lines over several chunks") << 4u << 9 * 1024 * 1024 << 3 * 1024 * 1024 << 750;
+    QTest::newRow("CR LF, now and then another end") << 5u << 3 * 1024 * 1024 + 1 << 300 << 5;
+    QTest::newRow("CR LF only") << 6u << 2 * 1024 * 1024 << 200 << 0;
 }
 
 // The loader reads in chunks; whatever falls on a chunk's edge (CR of a CR LF, half a record, a long
@@ -199,6 +205,7 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks()
     QFETCH(quint32, seed);
     QFETCH(int, size);
     QFETCH(int, longest);
+    QFETCH(int, otherEnds);
     QRandomGenerator random(seed);
     QByteArray text;
     text.reserve(size);
@@ -207,7 +214,7 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks()
         const int length = random.bounded(100) == 0 ? random.bounded(longest) : random.bounded(12);
         for (int i = 0; i < length; ++i)
             text.append(char('a' + random.bounded(26)));
-        text.append(ends[random.bounded(4)]);
+        text.append(random.bounded(1000) < otherEnds ? ends[1 + random.bounded(3)] : ends[0]);
     }
     text.truncate(size);
     clearDir();
