@@ -220,6 +220,16 @@ void AddressList::appendRecord(const QByteArrayView *lines)
     slots_.append(store(lines));
 }
 
+void AddressList::adoptPackedRecords(QByteArray block, const RecordSpan *records, int count)
+{
+    blocks_.append(std::move(block));
+    const quint32 index = quint32(blocks_.size() - 1);
+    slots_.reserve(slots_.size() + count);
+    for (int i = 0; i < count; ++i)
+        slots_.append(Slot{index, quint32(records[i].start), records[i].size});
+    lastBlockUsed_ = blocks_.last().size(); // full: the next entry starts a block of its own
+}
+
 void AddressList::appendPackedRecords(const char *run, const RecordSpan *records, int count)
 {
     int done = 0;

@@ -69,6 +69,11 @@ public:
     // run is copied in as few pieces as the blocks allow, not one record at a time: a loader
     // hands over a chunk of a file at once.
     void appendPackedRecords(const char *run, const RecordSpan *records, int count);
+    // The same without a copy: block, which holds the records where records says, becomes a block
+    // of the list's own. A loader hands over its read buffer so when one entry alone fills many
+    // megabytes, which would otherwise be copied once more into fresh memory. Every record's start
+    // must lie within the first 4 GiB of the block.
+    void adoptPackedRecords(QByteArray block, const RecordSpan *records, int count);
 
     // The written form of count entries from first on (one line a field, each ended by CR LF),
     // built straight from the packed entries: a large list is saved in pieces, with no list of lines.

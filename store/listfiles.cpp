@@ -37,6 +37,8 @@ QString settingsPathIn(const QString &directory)
 namespace {
 
 qint64 chunkSize = 1 << 20;
+// A run of records this long came with a line longer than many chunks: its buffer is handed over.
+constexpr qsizetype adoptBytes = 32 << 20;
 
 // What stands at a list file's path. Only "no such file" (and a folder of that name) means there is
 // no list to read; any other failure to look (an I/O error, a link loop, a folder we may not search)
@@ -207,6 +209,24 @@ bool loadList(const QString &path, AddressList &list)
             }
             endLine(q - data, (q - data) + (*q == '\r' && q + 1 < end && q[1] == '\n' ? 2 : 1));
             scanFrom = lineStart;
+        }
+        const qsizetype runEnd = packedRun.empty() ? 0 : packedRun.back().start + packedRun.back().size;
+        if (runEnd >= adoptBytes && packedRun.back().start <= qsizetype(0xFFFFFFFFu)) {
+            // A very long entry made the buffer grow: the list takes the buffer as it is, and the
+            // rest of the round moves to a fresh one.
+            QByteArray rest(qMax(have - recordStart, qsizetype(0)) + readSize, Qt::Uninitialized);
+            if (have > recordStart)
+                std::memcpy(rest.data(), data + recordStart, size_t(have - recordStart));
+            buffer.truncate(runEnd);
+            buffer.squeeze();
+            list.adoptPackedRecords(std::move(buffer), packedRun.data(), int(packedRun.size()));
+            packedRun.clear();
+            buffer = std::move(rest);
+            data = buffer.data();
+            have -= recordStart;
+            lineStart -= recordStart;
+            scanFrom -= recordStart;
+            recordStart = 0;
         }
         flushPackedRun(list, data, packedRun);
         // Keep the bytes of an incomplete record and of an unfinished line for the next round.

@@ -92,6 +92,11 @@ void TestListFiles::loadsWholeRecords_data()
         << QByteArray(QByteArray(1, '\0') + seven) << six << 0 << 1 << QByteArray() << six << bak1;
     QTest::newRow("empty lines after the last record are no text")
         << QByteArray(seven + "\r\n\r\n") << QByteArray(six + "\n") << 1 << 1 << seven << six << none;
+    // A line over many read chunks: the loader hands its whole buffer to the list.
+    const QByteArray huge(33 << 20, 'x');
+    QTest::newRow("33 MiB memo between short entries")
+        << QByteArray() << QByteArray(six + "B\r\nm\r\nh\r\ni\r\np\r\n" + huge + "\r\n" + six + "tail") << 0
+        << 3 << QByteArray() << QByteArray(six + "B\r\nm\r\nh\r\ni\r\np\r\n" + huge + "\r\n" + six) << bak2;
     QTest::newRow("100 KB field stays in its place")
         << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray() << 2 << 0
         << QByteArray("1\r\n" + big + "\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven) << QByteArray() << none;
