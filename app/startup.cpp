@@ -7,14 +7,20 @@
 #include "app/errorreport.h"
 #include "app/messageform.h"
 #include "platform/localeinfo.h"
+#include "platform/runningcopy.h"
 #include "platform/singleinstance.h"
 #include "platform/terminationsignals.h"
+#include "store/listfiles.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QSessionManager>
 
 namespace {
+
+// How long a start waits for a companion tool that is writing the lists beside the program.
+constexpr int companionWaitMs = 15000;
+
 QByteArray activationToken()
 {
     QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
@@ -42,6 +48,13 @@ int runPorAddr(int &argc, char **argv)
         return 0;
     case SingleInstance::Result::Acquired:
         break;
+    }
+    // Held for as long as the program runs: companion tools see it and leave the lists alone, and
+    // one that is writing them is waited for, so the lists loaded are the ones it wrote.
+    DataFolderLock dataFolder;
+    if (!dataFolder.holdForProgram(programDirectory(), companionWaitMs)) {
+        PlainMessage(QString::fromUtf8("プログラムを起動できません"));
+        return 0;
     }
 
     // From here on a terminate signal waits for the event loop and closes the window as its close

@@ -1,5 +1,7 @@
 #include "platform/singleinstance.h"
 
+#include "platform/lockrule.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,7 +20,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,10 +129,9 @@ LockState removeStale(const QByteArray &path, int fd)
 }
 
 // A copy holds its lock file open with an exclusive flock for as long as it runs, taken right after
-// the file is made and before its content is written. So a lock whose flock we can take and that
-// names a process was left by a copy that is gone, whatever host name it names (the folder is this
-// machine's own; the name may be from before the machine was renamed). One without content is
-// being made, unless it is old.
+// the file is made and before its content is written. So by the lock rule a lock whose flock we can
+// take was left by a copy that is gone, whatever process and host name it names. One without
+// content may still be being made, unless it is old; it is only removed then.
 LockState inspectLock(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
@@ -150,11 +150,12 @@ LockState inspectLock(const QString &path)
         return ::unlink(native.constData()) == 0 || errno == ENOENT ? LockState::Vanished
                                                                     : LockState::NotALock;
     }
-    const bool ours = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    if (!ours && errno == EWOULDBLOCK) {
+    const FlockTry taken = tryFlock(fd, true);
+    if (taken == FlockTry::HeldElsewhere) {
         ::close(fd);
         return LockState::Held;
     }
+    const bool ours = taken == FlockTry::Taken;
     QByteArray content(4096, Qt::Uninitialized);
     const ssize_t got = ::read(fd, content.data(), size_t(content.size()));
     content.resize(got > 0 ? qsizetype(got) : 0);

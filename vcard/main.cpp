@@ -1,4 +1,3 @@
-#include "platform/singleinstance.h"
 #include "vcard/vcardtool.h"
 
 #include <QCoreApplication>
@@ -25,8 +24,6 @@ int main(int argc, char **argv)
     QFile out, err;
     out.open(stdout, QIODevice::WriteOnly);
     err.open(stderr, QIODevice::WriteOnly);
-    // Installed beside PorAddr: its folder is the one the lists are in, and the running copy's lock
-    // is found where PorAddr itself keeps it.
-    return runVcardTool(app.arguments().mid(1), QCoreApplication::applicationDirPath(),
-                        SingleInstance(QStringLiteral("PorAddr")).lockPath(), out, err);
+    // Installed beside PorAddr: its folder is the one the lists are in.
+    return runVcardTool(app.arguments().mid(1), QCoreApplication::applicationDirPath(), out, err);
 }

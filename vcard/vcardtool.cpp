@@ -1,10 +1,10 @@
 #include "vcard/vcardtool.h"
 
+#include "platform/runningcopy.h"
 #include "store/errors.h"
 #include "store/linefile.h"
 #include "store/listfiles.h"
 #include "vcard/cardmapping.h"
-#include "vcard/runningcopy.h"
 #include "vcard/vcardreader.h"
 
 #include <QDir>
@@ -15,6 +15,9 @@
 #include <optional>
 
 namespace {
+
+// How long an import waits for another tool that is writing the same lists.
+constexpr int companionWaitMs = 5000;
 
 // Messages in Japanese where the user's locale is Japanese, in English elsewhere.
 struct Text {
@@ -251,15 +254,43 @@ int runExport(const Options &o, const QString &dir, QIODevice &out, QIODevice &e
     return vcardexit::Ok;
 }
 
-int runImport(const Options &o, const QString &dir, const QString &lockPath, QIODevice &err, const Text &tr)
+// Why the lists in dir may not be written now, said on err; empty when the folder is held.
+QString whyNotWritable(DataFolderLock &lock, const QString &dir, const Text &tr)
+{
+    qint64 pid = 0;
+    const QString folder = QDir::toNativeSeparators(dir);
+    switch (lock.holdForCompanion(dir, companionWaitMs, &pid)) {
+    case DataFolderLock::Use::Free:
+        return QString();
+    case DataFolderLock::Use::ProgramRuns:
+        return pid > 0 ? tr("PorAddr がこのフォルダで動いています (プロセス %1)。終了してから取り込んでください: %2",
+                            "PorAddr is running for this folder (process %1); close it, then import again: %2")
+                             .arg(pid)
+                             .arg(folder)
+                       : tr("PorAddr がこのフォルダで動いています。終了してから取り込んでください: %1",
+                            "PorAddr is running for this folder; close it, then import again: %1")
+                             .arg(folder);
+    case DataFolderLock::Use::CompanionWrites:
+        return tr("ほかのツールがこのフォルダのリストを書き込み中です。後でもう一度取り込んでください: %1",
+                  "another tool is writing the lists of this folder; import again later: %1")
+            .arg(folder);
+    case DataFolderLock::Use::CannotTell:
+        break;
+    }
+    return tr("PorAddr がこのフォルダで動いているかどうか確かめられません (%1 を調べられません)。取り込みをやめました: %2",
+              "cannot tell whether PorAddr is running for this folder (%1 cannot be looked at); nothing was imported: %2")
+        .arg(DataFolderLock::fileName(), folder);
+}
+
+int runImport(const Options &o, const QString &dir, QIODevice &err, const Text &tr)
 {
     const QString file = o.positional.at(0);
-    if (const qint64 pid = runningCopyIn(dir, lockPath)) {
-        print(err,
-              tr("PorAddr がこのフォルダで動いています (プロセス %1)。終了してから取り込んでください: %2",
-                 "PorAddr is running for this folder (process %1); close it, then import again: %2")
-                  .arg(pid)
-                  .arg(QDir::toNativeSeparators(dir)));
+    // Held until the lists are written: a copy of the program started meanwhile waits, and then
+    // loads what the import wrote.
+    DataFolderLock folderLock;
+    const QString notWritable = whyNotWritable(folderLock, dir, tr);
+    if (!notWritable.isEmpty()) {
+        print(err, notWritable);
         return vcardexit::ProgramRunning;
     }
     const QByteArray content = linefile::readFile(file);
@@ -280,15 +311,17 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
             return;
         }
         const QString name = c.name.isEmpty() ? tr("（名前なし）", "(no name)") : c.name;
+        const QString field = fieldLabel(c.field, tr);
         const QString why =
             c.refusal == vcard::Refusal::NotCp932
                 ? tr("%1 に CP932 で表せない文字があります", "its %1 holds characters CP932 does not have")
-                : tr("%1 が 4095 バイトを超えます", "its %1 is longer than 4095 bytes");
+                      .arg(field)
+                : tr("%1 が %2 バイトを超えます", "its %1 is longer than %2 bytes").arg(field).arg(maxFieldBytes);
         refusals.append(QStringLiteral("%1:%2: %3")
                             .arg(file)
                             .arg(card.line)
                             .arg(tr("「%1」は取り込みません: %2", "\"%1\" not imported: %2")
-                                     .arg(name, why.arg(fieldLabel(c.field, tr)))));
+                                     .arg(name, why)));
     });
     if (parsed.problem != vcard::ParseProblem::None) {
         print(err,
@@ -320,8 +353,7 @@ int runImport(const Options &o, const QString &dir, const QString &lockPath, QIO
 
 } // namespace
 
-int runVcardTool(const QStringList &args, const QString &defaultFolder, const QString &lockPath,
-                 QIODevice &out, QIODevice &err)
+int runVcardTool(const QStringList &args, const QString &defaultFolder, QIODevice &out, QIODevice &err)
 {
     const Text tr;
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
@@ -345,7 +377,7 @@ int runVcardTool(const QStringList &args, const QString &defaultFolder, const QS
     }
     try {
         return o->command == QLatin1String("export") ? runExport(*o, dir, out, err, tr)
-                                                     : runImport(*o, dir, lockPath, err, tr);
+                                                     : runImport(*o, dir, err, tr);
     } catch (const PorError &e) {
         print(err, e.message());
         return vcardexit::FileError;

@@ -19,6 +19,11 @@ QByteArray entry1(const QByteArray &number, const QByteArray &handle)
     return crlfLines({number, handle, "", "", "", "", ""});
 }
 
+QByteArray entry2(const QByteArray &handle)
+{
+    return crlfLines({handle, "", "", "", "", ""});
+}
+
 // "Key=value" of one section of the settings file, in file order.
 QStringList sectionOf(const QByteArray &ini, const QByteArray &section)
 {
@@ -186,6 +191,56 @@ private slots:
         QVERIFY(next.closeAndWait());
         // The killed copy wrote nothing, and the next one read and saved the list unharmed.
         QCOMPARE(folder.read(QStringLiteral("PorAddr1.lst")), entry1("5", "kept"));
+    }
+
+    // The vCard import must not write lists that a running copy will write over at its close,
+    // however that copy was named or started; a copy running from another folder does not count.
+    void vcardImport_refusedWhileACopyRunsFromTheFolder_data()
+    {
+        QTest::addColumn<QString>("exeName");
+        QTest::addColumn<bool>("throughLink");
+        QTest::addColumn<bool>("fromAnotherFolder");
+        QTest::newRow("its usual name") << "PorAddr" << false << false;
+        QTest::newRow("another name") << "MyBook" << false << false;
+        QTest::newRow("through a link") << "MyBook" << true << false;
+        QTest::newRow("the same name in another folder") << "PorAddr" << false << true;
+    }
+    void vcardImport_refusedWhileACopyRunsFromTheFolder()
+    {
+        QFETCH(QString, exeName);
+        QFETCH(bool, throughLink);
+        QFETCH(bool, fromAnotherFolder);
+        ProgramFolder folder(RunAs::Self, exeName), other(RunAs::Self, exeName);
+        QVERIFY2(folder.isValid() && other.isValid(), qPrintable(folder.error() + other.error()));
+        const QByteArray old = entry2("old");
+        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), old));
+        QVERIFY(folder.write(QStringLiteral("in.vcf"), "BEGIN:VCARD\r\nFN:new\r\nEND:VCARD\r\n"));
+
+        PorAddrProcess copy(*session_, fromAnotherFolder ? other : folder);
+        if (throughLink) {
+            const QString link = folder.homeDir() + QStringLiteral("/poraddr");
+            QVERIFY(QFile::link(folder.exe(), link));
+            copy.setStartedAs(link);
+        }
+        QVERIFY(copy.start());
+        QVERIFY(!copy.waitForMainWindow().isEmpty());
+        const qint64 copyPid = copy.pid();
+
+        const RunResult import =
+            run(qEnvironmentVariable("PORADDR_BINARY_DIR") + QStringLiteral("/poraddr-vcard"),
+                {QStringLiteral("import"), folder.file(QStringLiteral("in.vcf")), folder.path()},
+                session_->environment());
+        QVERIFY(import.finished);
+        QVERIFY(copy.closeAndWait());
+        if (fromAnotherFolder) {
+            QCOMPARE(import.exitCode, 0);
+            QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), old + entry2("new"));
+        } else {
+            QVERIFY2(import.exitCode == 5, import.err.constData());
+            QVERIFY2(import.err.contains("(process " + QByteArray::number(copyPid) + ")"), import.err.constData());
+            // What the copy wrote at its close is what it had: the lists as they were.
+            QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), old);
+        }
     }
 
     void startAndClose_keepsTheSettings_data()

@@ -434,6 +434,8 @@ public:
 
     // Another copy's runtime folder, so that two program folders share one set of locks.
     void setRuntimeDir(const QString &dir) { runtimeDir_ = dir; }
+    // Starts the program through this path (a link to it) instead of its file.
+    void setStartedAs(const QString &path) { startedAs_ = path; }
     // A variable for this start on top of the session's; a null value removes it.
     void setEnvironment(const QString &name, const QString &value) { extraEnv_[name] = value; }
 
@@ -460,7 +462,7 @@ public:
                             QStringLiteral("--regid=%1").arg(uidNobody), QStringLiteral("--clear-groups"),
                             QStringLiteral("--"), folder_.exe()});
         else
-            process_.start(folder_.exe(), {});
+            process_.start(startedAs_.isEmpty() ? folder_.exe() : startedAs_, {});
         return process_.waitForStarted(10000);
     }
 
@@ -556,7 +558,7 @@ private:
     const X11Session &session_;
     const ProgramFolder &folder_;
     QProcess process_;
-    QString mainWindow_, runtimeDir_;
+    QString mainWindow_, runtimeDir_, startedAs_;
     QMap<QString, QString> extraEnv_;
     QByteArray stderr_;
 };

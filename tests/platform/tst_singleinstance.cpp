@@ -1,7 +1,8 @@
 // One running copy per user and program file name: the lock and the private folder it lives in,
 // its take-over after a crash, the activation request a second start sends, and the failure when
-// no lock can be made.
+// no lock can be made. And the data folder's lock, by which companion tools find a running copy.
 
+#include "platform/runningcopy.h"
 #include "platform/singleinstance.h"
 
 #include <QCoreApplication>
@@ -423,6 +424,70 @@ private slots:
                      {QStringLiteral("--activate"), QStringLiteral("PorAddr")});
         QVERIFY(second.waitForFinished(15000));
         QCOMPARE(second.exitCode(), 2);
+    }
+
+    // What a start of the program and a companion tool see of a data folder, by what is in it.
+    void dataFolderLock_data()
+    {
+        QTest::addColumn<QString>("present"); // what holds or lies in the folder beforehand
+        QTest::addColumn<bool>("programStarts");
+        QTest::addColumn<int>("companionSees"); // DataFolderLock::Use
+        using Use = DataFolderLock::Use;
+        QTest::newRow("nothing") << "nothing" << true << int(Use::Free);
+        QTest::newRow("a running copy") << "program" << true << int(Use::ProgramRuns);
+        QTest::newRow("two running copies") << "two programs" << true << int(Use::ProgramRuns);
+        QTest::newRow("a companion writing") << "companion" << false << int(Use::CompanionWrites);
+        QTest::newRow("a file left by a killed copy") << "left file" << true << int(Use::Free);
+        QTest::newRow("a folder in its place") << "folder" << true << int(Use::CannotTell);
+        QTest::newRow("a link in its place") << "link" << true << int(Use::CannotTell);
+    }
+    void dataFolderLock()
+    {
+        QFETCH(QString, present);
+        QFETCH(bool, programStarts);
+        QFETCH(int, companionSees);
+        QTemporaryDir folder;
+        const QString lockFile = folder.filePath(DataFolderLock::fileName());
+        DataFolderLock first, second;
+        if (present == QLatin1String("program") || present == QLatin1String("two programs"))
+            QVERIFY(first.holdForProgram(folder.path(), 0) && first.isHeld());
+        if (present == QLatin1String("two programs"))
+            QVERIFY(second.holdForProgram(folder.path(), 0) && second.isHeld());
+        if (present == QLatin1String("companion"))
+            QCOMPARE(first.holdForCompanion(folder.path(), 0), DataFolderLock::Use::Free);
+        if (present == QLatin1String("left file"))
+            QVERIFY(QFile(lockFile).open(QIODevice::WriteOnly));
+        if (present == QLatin1String("folder"))
+            QVERIFY(QDir(folder.path()).mkdir(DataFolderLock::fileName()));
+        if (present == QLatin1String("link"))
+            QVERIFY(QFile::link(folder.filePath(QStringLiteral("elsewhere")), lockFile));
+
+        DataFolderLock program;
+        QCOMPARE(program.holdForProgram(folder.path(), 100), programStarts);
+        program.release();
+        DataFolderLock companion;
+        qint64 pid = -1;
+        QCOMPARE(int(companion.holdForCompanion(folder.path(), 100, &pid)), companionSees);
+        QCOMPARE(companion.isHeld(), companionSees == int(DataFolderLock::Use::Free));
+        if (companionSees == int(DataFolderLock::Use::ProgramRuns))
+            QCOMPARE(pid, qint64(QCoreApplication::applicationPid()));
+        // While a companion holds the folder, a start waits; it goes on once the companion is done.
+        if (companion.isHeld()) {
+            QVERIFY(!program.holdForProgram(folder.path(), 0));
+            std::thread done([&companion] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                companion.release();
+            });
+            const bool started = program.holdForProgram(folder.path(), 10000);
+            done.join();
+            QVERIFY(started && program.isHeld());
+        }
+        first.release();
+        second.release();
+        program.release();
+        // Whoever leaves last takes a lock file along; what is not a lock file stays.
+        QCOMPARE(QFileInfo::exists(lockFile) || QFileInfo(lockFile).isSymLink(),
+                 present == QLatin1String("folder") || present == QLatin1String("link"));
     }
 
 private:

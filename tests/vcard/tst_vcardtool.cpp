@@ -1,13 +1,14 @@
 // poraddr-vcard as a user runs it: the files it writes, what it says, its exit codes.
-#include "platform/singleinstance.h"
+#include "platform/runningcopy.h"
+#include "store/listfiles.h"
 #include "vcardtoolrun.h"
 
 #include <QDir>
-#include <QLockFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
 #include <iostream>
+#include <sys/stat.h>
 
 using storetest::readBytes;
 using storetest::writeBytes;
@@ -51,18 +52,15 @@ private slots:
     void commandLine();
     void refusesWhileProgramRuns_data();
     void refusesWhileProgramRuns();
+    void refusesWhenItCannotTell();
 
 private:
-    QTemporaryDir runtime_;
     QTemporaryDir blocked_; // list 1 holds one entry; list 2 cannot be written: a folder has its name
 };
 
 void TestVcardTool::initTestCase()
 {
     QVERIFY2(QFileInfo(toolPath()).isExecutable(), qPrintable(toolPath()));
-    // A private runtime folder, so that the program's lock the tests take is theirs alone.
-    QVERIFY(QFile::setPermissions(runtime_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
     QVERIFY(QDir(blocked_.path()).mkdir(QStringLiteral("PorAddr2.lst")));
     writeBytes(blocked_.filePath(QStringLiteral("PorAddr1.lst")), listFile({"1", "a", "", "", "", "", ""}));
     writeBytes(blocked_.filePath(QStringLiteral("in.vcf")), "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n");
@@ -309,34 +307,48 @@ void TestVcardTool::commandLine()
 
 void TestVcardTool::refusesWhileProgramRuns_data()
 {
-    QTest::addColumn<QString>("holder"); // where the lock's holder runs from: "folder", "elsewhere", "gone"
+    // The holder is this test program copied to `where` under `name`, started as `started`; it
+    // holds the data folder as the program does at start, for its own folder.
+    QTest::addColumn<QString>("where"); // "folder" (the lists' folder) or "elsewhere"
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("started"); // "directly", "link" (a link elsewhere), "killed"
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("a copy runs from the folder") << QStringLiteral("folder") << 5;
-    QTest::newRow("a copy runs from another folder") << QStringLiteral("elsewhere") << 0;
-    QTest::newRow("the copy that took the lock is gone") << QStringLiteral("gone") << 0;
+    const QString usual = QStringLiteral("PorAddr");
+    const QString folder = QStringLiteral("folder"), elsewhere = QStringLiteral("elsewhere");
+    const QString directly = QStringLiteral("directly");
+    QTest::newRow("its usual name") << folder << usual << directly << 5;
+    QTest::newRow("another name") << folder << QStringLiteral("MyBook") << directly << 5;
+    QTest::newRow("a Japanese name") << folder << QStringLiteral("ぽるてアドレス帳") << directly << 5;
+    QTest::newRow("through a link from another folder")
+        << folder << QStringLiteral("MyBook") << QStringLiteral("link") << 5;
+    QTest::newRow("the same name in another folder") << elsewhere << usual << directly << 0;
+    QTest::newRow("a copy that was killed") << folder << usual << QStringLiteral("killed") << 0;
 }
 
 void TestVcardTool::refusesWhileProgramRuns()
 {
-    QFETCH(QString, holder);
+    QFETCH(QString, where);
+    QFETCH(QString, name);
+    QFETCH(QString, started);
     QFETCH(int, exitCode);
     QTemporaryDir folder, elsewhere;
-    // The holder is this test program, copied to where the running copy would be; it takes the
-    // lock at the path the program uses and keeps it while its input stays open.
-    const QString program =
-        (holder == QLatin1String("elsewhere") ? elsewhere : folder).filePath(QStringLiteral("PorAddr"));
+    const QString program = (where == QLatin1String("elsewhere") ? elsewhere : folder).filePath(name);
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), program));
     QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    const QString lockPath = SingleInstance(QStringLiteral("PorAddr")).lockPath();
+    QString startedAs = program;
+    if (started == QLatin1String("link")) {
+        startedAs = elsewhere.filePath(QStringLiteral("poraddr"));
+        QVERIFY(QFile::link(program, startedAs));
+    }
     QProcess copy;
-    copy.start(program, {QStringLiteral("--hold-lock"), lockPath});
+    copy.start(startedAs, {QStringLiteral("--hold-data-folder")});
     QVERIFY(copy.waitForReadyRead(30000));
-    QCOMPARE(copy.readLine(), QByteArray("locked\n"));
+    QCOMPARE(copy.readLine(), QByteArray("held\n"));
     const qint64 holderPid = copy.processId();
-    if (holder == QLatin1String("gone")) {
+    if (started == QLatin1String("killed")) {
         copy.kill();
         copy.waitForFinished();
-        QVERIFY(QFile::exists(lockPath));
+        QVERIFY(QFile::exists(folder.filePath(DataFolderLock::fileName())));
     }
 
     const QList<QByteArray> old{"old", "", "", "", "", ""};
@@ -346,7 +358,6 @@ void TestVcardTool::refusesWhileProgramRuns()
         runTool({QStringLiteral("import"), elsewhere.filePath(QStringLiteral("in.vcf")), folder.path()});
     copy.closeWriteChannel();
     copy.waitForFinished();
-    QFile::remove(lockPath);
 
     QCOMPARE(run.exitCode, exitCode);
     if (exitCode == 5) {
@@ -358,16 +369,45 @@ void TestVcardTool::refusesWhileProgramRuns()
         QCOMPARE(readBytes(folder.filePath(QStringLiteral("PorAddr2.lst"))),
                  listFile(old + QList<QByteArray>{"new", "", "", "", "", ""}));
     }
+    // Whoever leaves last takes the lock file along; one left by a killed copy is taken over.
+    QVERIFY(!QFile::exists(folder.filePath(DataFolderLock::fileName())));
 }
 
-// "--hold-lock PATH": take the program's lock and keep it until standard input closes.
-static int holdLock(const char *path)
+void TestVcardTool::refusesWhenItCannotTell()
 {
-    QLockFile lock(QString::fromLocal8Bit(path));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0))
+    if (!storetest::isRoot())
+        QSKIP("needs root, to run the tool as another user than the lock's owner");
+    // A lock another user holds and keeps to itself: the tool cannot look, so it does not write.
+    storetest::SharedDir folder;
+    const QString lock = folder.file(DataFolderLock::fileName());
+    writeBytes(lock, QByteArray());
+    QVERIFY(QFile::setPermissions(lock, QFile::ReadOwner | QFile::WriteOwner));
+    const QByteArray old = listFile({"old", "", "", "", "", ""});
+    writeBytes(folder.file(QStringLiteral("PorAddr2.lst")), old);
+    writeBytes(folder.file(QStringLiteral("in.vcf")), "BEGIN:VCARD\r\nFN:new\r\nEND:VCARD\r\n");
+    QFile::setPermissions(folder.file(QStringLiteral("in.vcf")), QFile::ReadOwner | QFile::ReadOther);
+    ::chmod(QFile::encodeName(folder.file(QStringLiteral("PorAddr2.lst"))).constData(), 0666);
+    // The tool is copied beside the lists, where the unprivileged user can surely run it.
+    const QString tool = folder.file(QStringLiteral("poraddr-vcard"));
+    QVERIFY(QFile::copy(toolPath(), tool));
+    ::chmod(QFile::encodeName(tool).constData(), 0755);
+    const ToolRun run = runTool({QStringLiteral("import"), folder.file(QStringLiteral("in.vcf"))}, {}, {},
+                                {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
+                                 QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"), tool});
+    QCOMPARE(run.exitCode, 5);
+    QVERIFY2(run.err.contains("cannot tell whether PorAddr is running"), run.err.constData());
+    QCOMPARE(readBytes(folder.file(QStringLiteral("PorAddr2.lst"))), old);
+}
+
+// "--hold-data-folder": hold this program's data folder as the program does while it runs, until
+// standard input closes.
+static int holdDataFolder(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    DataFolderLock lock;
+    if (!lock.holdForProgram(programDirectory(), 0) || !lock.isHeld())
         return 1;
-    std::cout << "locked" << std::endl;
+    std::cout << "held" << std::endl;
     std::string line;
     while (std::getline(std::cin, line)) {
     }
@@ -376,8 +416,8 @@ static int holdLock(const char *path)
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--hold-lock") == 0)
-        return holdLock(argv[2]);
+    if (argc == 2 && qstrcmp(argv[1], "--hold-data-folder") == 0)
+        return holdDataFolder(argc, argv);
     QCoreApplication app(argc, argv);
     TestVcardTool test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -19,8 +19,10 @@ inline QString toolPath()
     return qEnvironmentVariable("PORADDR_BINARY_DIR") + QStringLiteral("/poraddr-vcard");
 }
 
+// wrapper, where given, is the command line in front of the arguments instead of the built tool
+// (setpriv and a copy of the tool, to run it as another user).
 inline ToolRun runTool(const QStringList &args, const QStringList &environment = {},
-                       const QString &standardOutputFile = {})
+                       const QString &standardOutputFile = {}, const QStringList &wrapper = {})
 {
     QProcess process;
     if (!standardOutputFile.isEmpty())
@@ -31,7 +33,10 @@ inline ToolRun runTool(const QStringList &args, const QStringList &environment =
     for (const QString &setting : environment)
         env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(env);
-    process.start(toolPath(), args);
+    if (wrapper.isEmpty())
+        process.start(toolPath(), args);
+    else
+        process.start(wrapper.first(), wrapper.mid(1) + args);
     ToolRun run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return run;
