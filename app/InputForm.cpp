@@ -4,6 +4,7 @@
 #include "app/spinedit.h"
 #include "store/cp932.h"
 #include "store/errors.h"
+#include "store/fieldrule.h"
 #include "widgets/appearance.h"
 #include "widgets/muldiv.h"
 #include "widgets/windowplacement.h"
@@ -278,27 +279,23 @@ std::optional<QString> TInputDlg::problemWith(int index) const
         return QStringLiteral(
                    "「%1」に読み取れなかった文字が含まれています。その文字を消してから保存してください。")
             .arg(name);
-    const std::optional<QByteArray> bytes = cp932::encode(text);
-    if (!bytes) {
-        QString offending;
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-            if (!cp932::encode(text.mid(i, length))) {
-                offending = text.mid(i, length);
-                break;
-            }
-            i += length - 1;
-        }
+    const StorableField kept = storableField(textFields[index], text);
+    switch (kept.problem) {
+    case FieldProblem::None:
+        return std::nullopt;
+    case FieldProblem::NotCp932:
         return QStringLiteral("「%1」には保存できない文字「%"
                               "2」が含まれています。その文字を消すか、別の文字に置き換えてください。")
-            .arg(name, offending);
-    }
-    if (bytes->size() > maxFieldBytes)
+            .arg(name, kept.offending);
+    case FieldProblem::TooLong:
         return QStringLiteral("「%1」が長すぎます（%2 バイト）。%3 バイト以内にしてください。")
             .arg(name)
-            .arg(bytes->size())
+            .arg(cp932::encode(text).value_or(QByteArray()).size())
             .arg(maxFieldBytes);
-    return std::nullopt;
+    case FieldProblem::BreaksLine:
+        break;
+    }
+    return messages::fieldBreaksLine();
 }
 
 QByteArray TInputDlg::editBytes(int index) const
@@ -309,7 +306,7 @@ QByteArray TInputDlg::editBytes(int index) const
         return stored_[size_t(index)].bytes;
     if (const std::optional<QString> problem = problemWith(index))
         throw PorError(*problem);
-    return cp932::encode(edit(index)->text()).value_or(QByteArray());
+    return storableField(textFields[index], edit(index)->text()).bytes;
 }
 
 bool TInputDlg::validate()

@@ -43,9 +43,6 @@ public:
     using ModalHook = std::function<ModalResult(TInputDlg &)>;
     static ModalHook setModalHook(ModalHook hook);
 
-    // The longest field a list file line can hold, in bytes.
-    static constexpr int maxFieldBytes = 4095;
-
     QLineEdit *edit(int index) const;
     QLabel *editLabel(int index) const;
     // The field's name as its label shows it, without the colon: "ハンドル".

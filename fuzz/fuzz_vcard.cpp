@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             for (int f = 0; f < fieldCount; ++f) {
                 const QByteArray &field = c.entry.field(Field(f));
                 check(!field.contains('\r') && !field.contains('\n') && !field.contains('\0'));
-                check(field.size() <= vcard::maxFieldBytes);
+                check(field.size() <= maxFieldBytes);
             }
             list.Append(c.entry);
         }

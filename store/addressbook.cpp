@@ -1,5 +1,7 @@
 #include "store/addressbook.h"
 
+#include "store/fieldrule.h"
+
 #include "store/errors.h"
 
 #include <cstring>
@@ -131,12 +133,9 @@ void AddressList::unpack(int i, QByteArrayView *lines, int count) const
 
 void AddressList::checkStorable(const AddressEntry &e) const
 {
-    for (int k = 0; k < fieldsPerRecord(); ++k) {
-        for (const char c : e.field(fieldOfLine(k))) {
-            if (c == '\r' || c == '\n' || c == '\0')
-                throw PorError(messages::fieldBreaksLine());
-        }
-    }
+    for (int k = 0; k < fieldsPerRecord(); ++k)
+        if (breaksLine(e.field(fieldOfLine(k))))
+            throw PorError(messages::fieldBreaksLine());
 }
 
 namespace {

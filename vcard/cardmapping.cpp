@@ -108,16 +108,6 @@ QString cleaned(const QString &text)
     return out;
 }
 
-std::optional<QByteArray> encoded(const QString &text)
-{
-    bool ascii = true;
-    for (const QChar c : text)
-        ascii = ascii && c.unicode() < 0x80;
-    if (ascii)
-        return text.toLatin1();
-    return cp932::encode(text);
-}
-
 const Property *first(const Card &card, QByteArrayView name)
 {
     for (const Property &p : card.properties)
@@ -227,8 +217,7 @@ ImportedCard entryFromCard(const Card &card, bool forList1)
                 impp = &p;
         } else if (p.name == "X-PORADDR-RAW") {
             // Bytes a list file cannot hold are not taken, whatever the card says.
-            if (p.bytes.isEmpty() || p.bytes.size() > maxFieldBytes || p.bytes.contains('\r') ||
-                p.bytes.contains('\n') || p.bytes.contains('\0'))
+            if (p.bytes.isEmpty() || problemWithBytes(p.bytes) != FieldProblem::None)
                 continue;
             const QByteArray name = p.parameter("X-FIELD");
             for (int f = 0; f < fieldCount; ++f)
@@ -256,18 +245,14 @@ ImportedCard entryFromCard(const Card &card, bool forList1)
             bytes = *raw[f];
             continue;
         }
-        std::optional<QByteArray> out = encoded(text[f]);
-        if (!out) {
-            result.refusal = Refusal::NotCp932;
+        StorableField kept = storableField(Field(f), text[f]);
+        if (kept.problem != FieldProblem::None) {
+            // What a card gives has had its line breaks and control characters taken out already.
+            result.refusal = kept.problem == FieldProblem::NotCp932 ? Refusal::NotCp932 : Refusal::TooLong;
             result.field = Field(f);
             return result;
         }
-        if (out->size() > maxFieldBytes) {
-            result.refusal = Refusal::TooLong;
-            result.field = Field(f);
-            return result;
-        }
-        bytes = std::move(*out);
+        bytes = std::move(kept.bytes);
     }
     return result;
 }

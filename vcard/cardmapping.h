@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/addressbook.h"
+#include "store/fieldrule.h"
 #include "vcard/vcardreader.h"
 
 #include <QByteArray>
@@ -43,8 +44,5 @@ struct ImportedCard {
 // URL, X-ICQ (else an icq: IMPP) and NOTE. Line breaks become a blank; other control characters
 // are dropped. forList1: Number from X-PORADDR-NUMBER, or "1" (a new entry's number) without it.
 ImportedCard entryFromCard(const Card &card, bool forList1);
-
-// The longest field a list file line holds.
-constexpr qsizetype maxFieldBytes = 4095;
 
 } // namespace vcard
