@@ -33,6 +33,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 namespace {
 QString text(const char *utf8)
 {
@@ -43,6 +45,7 @@ constexpr int designedWidth = 480;
 constexpr int designedHeight = 258;
 constexpr int hintDelayMs = 500;
 constexpr int hintShowMs = 2500;
+constexpr int designedColumnWidths[2][7] = {{50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
 } // namespace
 
 TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWindow(parent)
@@ -247,11 +250,7 @@ QTreeView *TMainForm::buildListView(AddressListModel *model, QWidget *page)
     header->setSectionResizeMode(QHeaderView::Interactive);
     const int list = model == model1_ ? 0 : 1;
     for (int column = 0; column < model->columnCount(); ++column)
-        header->resizeSection(column, widths_[list][column]);
-    connect(header, &QHeaderView::sectionResized, this, [this, list](int column, int, int size) {
-        if (!applyingWidth_ && column < 7)
-            widths_[list][column] = size;
-    });
+        header->resizeSection(column, designedColumnWidths[list][column]);
 
     view->viewport()->setMouseTracking(true);
     view->viewport()->installEventFilter(this);
@@ -320,7 +319,7 @@ void TMainForm::FormCreate(const QString &folder)
     }
     afterLoading();
     book_.SettingsPath = settingsPathIn(directory);
-    LoadSettings(book_.SettingsPath, *this);
+    applySettings(LoadSettings(book_.SettingsPath));
     settingsRead_ = true;
 }
 
@@ -346,7 +345,7 @@ bool TMainForm::FormCloseQuery()
         SaveLists(book_);
         // Settings that were never read are not written: they would overwrite the user's file.
         if (settingsRead_)
-            SaveSettings(book_.SettingsPath, *this);
+            SaveSettings(book_.SettingsPath, currentSettings());
         saved = true;
     });
     closing_ = false;
@@ -610,36 +609,55 @@ int TMainForm::outerHeight() const
     return bounds_->outer().height();
 }
 
-void TMainForm::setOuterTop(int value)
+void TMainForm::applySettings(const WindowSettings &settings)
 {
-    bounds_->setTop(value);
+    // Each value at once, in the file's order: each edge or size is set on the bounds as the one
+    // before left them, a coordinate never given staying where the window system puts the window.
+    if (settings.top)
+        bounds_->setTop(*settings.top);
+    if (settings.left)
+        bounds_->setLeft(*settings.left);
+    if (settings.width)
+        bounds_->setWidth(*settings.width);
+    if (settings.height)
+        bounds_->setHeight(*settings.height);
+    auto applyWidths = [this](const QTreeView *view, const auto &widths) {
+        QHeaderView *header = view->header();
+        for (int column = 0; column < int(std::size(widths)); ++column) {
+            if (!widths[column])
+                continue;
+            const int stored = *widths[column];
+            // The header takes no negative width and ignores one beyond its maximum.
+            header->resizeSection(column, qMax(0, stored));
+            keptWidths_.removeIf(
+                [&](const KeptWidth &kept) { return kept.header == header && kept.column == column; });
+            if (const int shown = header->sectionSize(column); shown != stored)
+                keptWidths_.append({header, column, stored, shown});
+        }
+    };
+    applyWidths(ListView1, settings.list1Widths);
+    applyWidths(ListView2, settings.list2Widths);
 }
 
-void TMainForm::setOuterLeft(int value)
+WindowSettings TMainForm::currentSettings() const
 {
-    bounds_->setLeft(value);
-}
-
-void TMainForm::setOuterWidth(int value)
-{
-    bounds_->setWidth(value);
-}
-
-void TMainForm::setOuterHeight(int value)
-{
-    bounds_->setHeight(value);
-}
-
-int TMainForm::columnWidth(int list, int column) const
-{
-    return widths_[list - 1][column];
-}
-
-void TMainForm::setColumnWidth(int list, int column, int width)
-{
-    widths_[list - 1][column] = width;
-    QTreeView *view = list == 1 ? ListView1 : ListView2;
-    applyingWidth_ = true;
-    view->header()->resizeSection(column, qMax(0, width));
-    applyingWidth_ = false;
+    WindowSettings settings;
+    settings.top = bounds_->top();
+    settings.left = bounds_->left();
+    settings.width = bounds_->outer().width();
+    settings.height = bounds_->outer().height();
+    // The widths the header has now: as dragged, or as applied. A hidden section tells 0.
+    auto collectWidths = [this](const QTreeView *view, auto &widths) {
+        const QHeaderView *header = view->header();
+        for (int column = 0; column < int(std::size(widths)); ++column) {
+            widths[column] = header->sectionSize(column);
+            for (const KeptWidth &kept : keptWidths_) {
+                if (kept.header == header && kept.column == column && kept.shown == widths[column])
+                    widths[column] = kept.stored;
+            }
+        }
+    };
+    collectWidths(ListView1, settings.list1Widths);
+    collectWidths(ListView2, settings.list2Widths);
+    return settings;
 }

@@ -7,6 +7,7 @@
 
 class AddressListModel;
 class QAction;
+class QHeaderView;
 class QMenu;
 class QTabWidget;
 class QToolBar;
@@ -18,7 +19,7 @@ class TInputDlg;
 
 // The main window: both lists on their tabs, the menus and tool bar, and every command handler.
 // Handlers run inside guarded(): an error is reported and the window goes on.
-class TMainForm : public QMainWindow, public SettingsTarget {
+class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     // Builds the window and runs FormCreate (paths, lists, settings) with files in programDirectory
@@ -71,17 +72,12 @@ public:
     // The running copy is asked to come to the front by a second start.
     void bringToFront(const QByteArray &activationToken);
 
-    // SettingsTarget: outer bounds of the window and the column widths.
-    std::optional<int> outerTop() const override;
-    std::optional<int> outerLeft() const override;
-    int outerWidth() const override;
-    int outerHeight() const override;
-    void setOuterTop(int value) override;
-    void setOuterLeft(int value) override;
-    void setOuterWidth(int value) override;
-    void setOuterHeight(int value) override;
-    int columnWidth(int list, int column) const override;
-    void setColumnWidth(int list, int column, int width) override;
+    // The window's outer bounds as the settings keep them. Top and Left are empty where the window
+    // system tells no positions and none was read.
+    std::optional<int> outerTop() const;
+    std::optional<int> outerLeft() const;
+    int outerWidth() const;
+    int outerHeight() const;
 
     static QString topPageAddress();
 
@@ -111,9 +107,16 @@ private:
 
     OuterBounds *bounds_ = nullptr; // what the settings keep of the window's place and size
 
-    // Column widths as set or dragged; a negative stored width shows as 0 and is written back as it was.
-    int widths_[2][7] = {{50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50, 0}};
-    bool applyingWidth_ = false;
+    // The settings read, applied one value at a time in the file's order; what a close writes.
+    void applySettings(const WindowSettings &settings);
+    WindowSettings currentSettings() const;
+    // A stored column width that the header cannot show as it is (a negative one shows as none) is
+    // written back as read for as long as the column keeps the width it was shown with.
+    struct KeptWidth {
+        const QHeaderView *header;
+        int column, stored, shown;
+    };
+    QList<KeptWidth> keptWidths_;
 
     QTimer *hintTimer_ = nullptr;
     QTreeView *hintView_ = nullptr;

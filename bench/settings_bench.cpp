@@ -15,20 +15,37 @@
 
 namespace {
 
-struct Window : SettingsTarget {
-    int top = 0, left = 0, width = 480, height = 258;
-    int columns[3][7] = {{}, {50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
-    std::optional<int> outerTop() const override { return top; }
-    std::optional<int> outerLeft() const override { return left; }
-    int outerWidth() const override { return width; }
-    int outerHeight() const override { return height; }
-    void setOuterTop(int v) override { top = v; }
-    void setOuterLeft(int v) override { left = v; }
-    void setOuterWidth(int v) override { width = v; }
-    void setOuterHeight(int v) override { height = v; }
-    int columnWidth(int list, int column) const override { return columns[list][column]; }
-    void setColumnWidth(int list, int column, int w) override { columns[list][column] = w; }
-};
+// The window's values before reading, as at a first start.
+WindowSettings layoutSettings()
+{
+    const int list1[list1ColumnCount] = {50, 60, 60, 60, 50, 50, 50};
+    const int list2[list2ColumnCount] = {60, 60, 60, 50, 50, 50};
+    WindowSettings settings;
+    settings.top = 0, settings.left = 0, settings.width = 480, settings.height = 258;
+    for (int column = 0; column < list1ColumnCount; ++column)
+        settings.list1Widths[column] = list1[column];
+    for (int column = 0; column < list2ColumnCount; ++column)
+        settings.list2Widths[column] = list2[column];
+    return settings;
+}
+
+// As the window takes what was read: every value found replaces the one in force.
+void applyRead(WindowSettings &window, const WindowSettings &read)
+{
+    for (auto field :
+         {&WindowSettings::top, &WindowSettings::left, &WindowSettings::width, &WindowSettings::height}) {
+        if (read.*field)
+            window.*field = read.*field;
+    }
+    for (int column = 0; column < list1ColumnCount; ++column) {
+        if (read.list1Widths[column])
+            window.list1Widths[column] = read.list1Widths[column];
+    }
+    for (int column = 0; column < list2ColumnCount; ++column) {
+        if (read.list2Widths[column])
+            window.list2Widths[column] = read.list2Widths[column];
+    }
+}
 
 bool writeBlankLines(const QString &path, qint64 bytes)
 {
@@ -62,10 +79,10 @@ int main(int argc, char **argv)
     for (int r = 0; r < repeats; ++r) {
         if (!writeBlankLines(path, 50 * 1000 * 1000))
             return 1;
-        Window window;
+        WindowSettings window = layoutSettings();
         QElapsedTimer timer;
         timer.start();
-        LoadSettings(path, window);
+        applyRead(window, LoadSettings(path));
         SaveSettings(path, window);
         best = qMin(best, double(timer.nsecsElapsed()) / 1e9);
     }

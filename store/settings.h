@@ -4,35 +4,27 @@
 
 #include <optional>
 
-// What the settings file stores: the main window's outer bounds and the column widths of both
-// lists. The window implements it; the store needs no window.
-class SettingsTarget {
-public:
-    virtual ~SettingsTarget() = default;
-    // Empty where the window system tells no positions (Wayland) and none was read: the settings
-    // then keep what they held rather than a made-up 0.
-    virtual std::optional<int> outerTop() const = 0;
-    virtual std::optional<int> outerLeft() const = 0;
-    virtual int outerWidth() const = 0;
-    virtual int outerHeight() const = 0;
-    virtual void setOuterTop(int value) = 0;
-    virtual void setOuterLeft(int value) = 0;
-    virtual void setOuterWidth(int value) = 0;
-    virtual void setOuterHeight(int value) = 0;
-    // list is 1 or 2, column counts from 0.
-    virtual int columnWidth(int list, int column) const = 0;
-    virtual void setColumnWidth(int list, int column, int width) = 0;
-};
-
 constexpr int list1ColumnCount = 7;
 constexpr int list2ColumnCount = 6;
 
-// Reads the seventeen keys in order and applies each at once; a missing key or one that does not
-// convert keeps the value in force. Never fails. An empty path (the lists failed to load, so the
-// settings path was never set) reads nothing.
-void LoadSettings(const QString &path, SettingsTarget &target);
+// What the settings file keeps: the main window's outer bounds and the column widths of both lists,
+// each in pixels. A value is empty where there is none: a key missing from the file or one that
+// does not convert when reading, a position the window system does not tell (Wayland) when
+// writing. An empty value is neither applied nor written, so what is in force, or in the file,
+// stays.
+struct WindowSettings {
+    std::optional<int> top, left, width, height;
+    std::optional<int> list1Widths[list1ColumnCount];
+    std::optional<int> list2Widths[list2ColumnCount];
+};
 
-// Writes the seventeen keys as plain decimal in one atomic replacement of the file, keeping every
-// other line. Throws PorError "%s に書き込めません". An empty path writes nothing: settings are not
-// written in a run that did not read them.
-void SaveSettings(const QString &path, const SettingsTarget &target);
+// Reads the seventeen keys. Whoever applies them must do so in the file's order (Top, Left, Width,
+// Height, then each list's columns from the first), each at once, as each may move what the next
+// starts from. Never fails. An empty path (the lists failed to load, so the settings path was never
+// set) reads nothing.
+WindowSettings LoadSettings(const QString &path);
+
+// Writes the keys that have a value, in the file's order, as plain decimal in one atomic
+// replacement of the file, keeping every other line. Throws PorError "%s に書き込めません". An
+// empty path writes nothing: settings are not written in a run that did not read them.
+void SaveSettings(const QString &path, const WindowSettings &settings);

@@ -87,6 +87,8 @@ private slots:
     void launchingOpensTheSelectedEntry();
     void exportWritesMemberListAndTells();
     void settingsAreAppliedAndWrittenBack();
+    void storedWidthTheHeaderCannotShow_data();
+    void storedWidthTheHeaderCannotShow();
     void oddSettingsKeepTheValueInForce_data();
     void oddSettingsKeepTheValueInForce();
     void firstCloseWritesDesignedSettings();
@@ -517,6 +519,43 @@ void TestMainForm::settingsAreAppliedAndWrittenBack()
                    "[List1]\r\nCol1=10\r\nCol7=0\r\nCol2=60\r\nCol3=60\r\nCol4=60\r\nCol5=50\r\nCol6=50\r\n"
                    "[List2]\r\nCol6=-5\r\nCol1=77\r\nCol2=60\r\nCol3=60\r\nCol4=50\r\nCol5=50\r\n"
                    "[Other]\r\nKey=kept\r\n"));
+}
+
+// A stored width the header cannot show as it is (it takes no negative width and ignores one beyond
+// its maximum) is written back as read while the column is left alone; once the user drags the
+// column, what it shows is written.
+void TestMainForm::storedWidthTheHeaderCannotShow_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<int>("dragged"); // -1: left alone
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("negative, left alone") << QByteArray("-5") << 0 << -1 << QByteArray("-5");
+    QTest::newRow("negative, then widened") << QByteArray("-5") << 0 << 40 << QByteArray("40");
+    QTest::newRow("zero, then widened") << QByteArray("0") << 0 << 30 << QByteArray("30");
+    QTest::newRow("beyond the maximum, left alone")
+        << QByteArray("2000000000") << 60 << -1 << QByteArray("2000000000");
+    QTest::newRow("beyond the maximum, then dragged")
+        << QByteArray("2000000000") << 60 << 70 << QByteArray("70");
+}
+
+void TestMainForm::storedWidthTheHeaderCannotShow()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, shown);
+    QFETCH(int, dragged);
+    QFETCH(QByteArray, written);
+    MainFormFixture f;
+    writeBytes(f.path("PorAddr.ini"), "[List1]\r\nCol2=" + stored + "\r\n");
+    TMainForm &form = f.open();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.ListView1->header()->sectionSize(1), shown);
+    if (dragged >= 0)
+        form.ListView1->header()->resizeSection(1, dragged);
+    QVERIFY(form.FormCloseQuery());
+    const QByteArray ini = readBytes(f.path("PorAddr.ini"));
+    QVERIFY2(ini.contains("[List1]\r\nCol2=" + written + "\r\nCol1=50\r\nCol3=60\r\n"), ini.constData());
 }
 
 void TestMainForm::oddSettingsKeepTheValueInForce_data()

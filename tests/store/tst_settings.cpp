@@ -16,25 +16,43 @@
 
 namespace {
 
-// Records every value applied, in order, on top of the window's layout values.
-struct RecordingTarget : SettingsTarget {
+// A window's values as the settings see them: applies what was read, in the file's order, recording
+// each value, on top of the window's layout values; collects what a close writes.
+struct RecordingWindow {
     int top = 33, left = 44, width = 480, height = 258;
     int columns[3][7] = {{}, {50, 60, 60, 60, 50, 50, 50}, {60, 60, 60, 50, 50, 50}};
     QStringList applied;
 
-    std::optional<int> outerTop() const override { return top; }
-    std::optional<int> outerLeft() const override { return left; }
-    int outerWidth() const override { return width; }
-    int outerHeight() const override { return height; }
-    void setOuterTop(int v) override { top = v, applied << QStringLiteral("Top=%1").arg(v); }
-    void setOuterLeft(int v) override { left = v, applied << QStringLiteral("Left=%1").arg(v); }
-    void setOuterWidth(int v) override { width = v, applied << QStringLiteral("Width=%1").arg(v); }
-    void setOuterHeight(int v) override { height = v, applied << QStringLiteral("Height=%1").arg(v); }
-    int columnWidth(int list, int column) const override { return columns[list][column]; }
-    void setColumnWidth(int list, int column, int w) override
+    void apply(const WindowSettings &s)
     {
-        columns[list][column] = w;
-        applied << QStringLiteral("L%1C%2=%3").arg(list).arg(column + 1).arg(w);
+        const std::pair<const char *, std::optional<int> WindowSettings::*> position[] = {
+            {"Top", &WindowSettings::top},
+            {"Left", &WindowSettings::left},
+            {"Width", &WindowSettings::width},
+            {"Height", &WindowSettings::height}};
+        int *fields[] = {&top, &left, &width, &height};
+        for (int k = 0; k < 4; ++k) {
+            if (const std::optional<int> v = s.*position[k].second)
+                *fields[k] = *v, applied << QStringLiteral("%1=%2").arg(position[k].first).arg(*v);
+        }
+        for (int list = 1; list <= 2; ++list) {
+            for (int column = 0; column < (list == 1 ? list1ColumnCount : list2ColumnCount); ++column) {
+                if (const std::optional<int> w = list == 1 ? s.list1Widths[column] : s.list2Widths[column]) {
+                    columns[list][column] = *w;
+                    applied << QStringLiteral("L%1C%2=%3").arg(list).arg(column + 1).arg(*w);
+                }
+            }
+        }
+    }
+    WindowSettings collect() const
+    {
+        WindowSettings s;
+        s.top = top, s.left = left, s.width = width, s.height = height;
+        for (int column = 0; column < list1ColumnCount; ++column)
+            s.list1Widths[column] = columns[1][column];
+        for (int column = 0; column < list2ColumnCount; ++column)
+            s.list2Widths[column] = columns[2][column];
+        return s;
     }
 };
 
@@ -133,9 +151,9 @@ void TestSettings::oddValuesKeepTheValueInForce()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
     storetest::writeBytes(path, "[Position]\n" + line + "\n");
-    RecordingTarget target;
-    LoadSettings(path, target);
-    QCOMPARE(target.applied, applied);
+    RecordingWindow window;
+    window.apply(LoadSettings(path));
+    QCOMPARE(window.applied, applied);
 }
 
 void TestSettings::appliesKeysInTableOrder()
@@ -145,22 +163,22 @@ void TestSettings::appliesKeysInTableOrder()
     // Written in another order, with a zero-wide memo column and a key the program does not know.
     storetest::writeBytes(
         path, "[List2]\nCol6=6\nCol1=1\n[List1]\nCol7=0\nCol9=9\n[Position]\nHeight=300\nTop=-5\n");
-    RecordingTarget target;
-    LoadSettings(path, target);
-    QCOMPARE(target.applied, (QStringList{"Top=-5", "Height=300", "L1C7=0", "L2C1=1", "L2C6=6"}));
-    QCOMPARE(target.width, 480);
+    RecordingWindow window;
+    window.apply(LoadSettings(path));
+    QCOMPARE(window.applied, (QStringList{"Top=-5", "Height=300", "L1C7=0", "L2C1=1", "L2C6=6"}));
+    QCOMPARE(window.width, 480);
 }
 
 void TestSettings::firstCloseCreatesAllSeventeenKeys()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
-    RecordingTarget target;
-    SaveSettings(path, target);
+    RecordingWindow window;
+    SaveSettings(path, window.collect());
     QCOMPARE(storetest::readBytes(path), defaultsFile);
-    RecordingTarget again;
+    RecordingWindow again;
     again.top = again.left = 0;
-    LoadSettings(path, again);
+    again.apply(LoadSettings(path));
     QCOMPARE(again.applied.size(), 17);
     QCOMPARE(again.top, 33);
     QCOMPARE(again.left, 44);
@@ -171,10 +189,10 @@ void TestSettings::saveKeepsOtherContentAndRewritesOwnKeys()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("PorAddr.ini"));
     storetest::writeBytes(path, "; hand edits\n[Other]\nx=1\n[position]\ntop = 0x10 ; old\nLeft=5\n");
-    RecordingTarget target;
-    target.left = -1;
-    target.columns[1][6] = 0;
-    SaveSettings(path, target);
+    RecordingWindow window;
+    window.left = -1;
+    window.columns[1][6] = 0;
+    SaveSettings(path, window.collect());
     QCOMPARE(
         storetest::readBytes(path),
         QByteArray("; hand edits\n[Other]\nx=1\n[position]\ntop =33\nLeft=-1\nWidth=480\r\nHeight=258\r\n"
@@ -184,10 +202,10 @@ void TestSettings::saveKeepsOtherContentAndRewritesOwnKeys()
 
 void TestSettings::emptyPathIsNeitherReadNorWritten()
 {
-    RecordingTarget target;
-    LoadSettings(QString(), target);
-    SaveSettings(QString(), target);
-    QVERIFY(target.applied.isEmpty());
+    RecordingWindow window;
+    window.apply(LoadSettings(QString()));
+    SaveSettings(QString(), window.collect());
+    QVERIFY(window.applied.isEmpty());
 }
 
 // A settings file of 20 MB of blank lines before the program's keys, read and written by a child

@@ -176,23 +176,17 @@ void printFolder(const QString &dir)
     }
 }
 
-struct FixedTarget : SettingsTarget {
-    std::optional<int> outerTop() const override { return 11; }
-    std::optional<int> outerLeft() const override { return -22; }
-    int outerWidth() const override { return 480; }
-    int outerHeight() const override { return 258; }
-    void setOuterTop(int) override {}
-    void setOuterLeft(int) override {}
-    void setOuterWidth(int) override {}
-    void setOuterHeight(int) override {}
-    int columnWidth(int list, int column) const override { return list * 100 + column; }
-    void setColumnWidth(int, int, int) override {}
-};
-
-// Prints the stored Top it is given.
-struct PrintingTarget : FixedTarget {
-    void setOuterTop(int value) override { print("applied", "Top=" + QByteArray::number(value)); }
-};
+// Fixed values for a close to write.
+WindowSettings fixedSettings()
+{
+    WindowSettings settings;
+    settings.top = 11, settings.left = -22, settings.width = 480, settings.height = 258;
+    for (int column = 0; column < list1ColumnCount; ++column)
+        settings.list1Widths[column] = 100 + column;
+    for (int column = 0; column < list2ColumnCount; ++column)
+        settings.list2Widths[column] = 200 + column;
+    return settings;
+}
 
 // The operations a parent test asks for. Each prints "error <message>" when the store throws,
 // "ok" otherwise, and the folder's files with their digests when asked.
@@ -251,8 +245,8 @@ int childMain(QStringList args)
         print("dir", programDirectory().toUtf8());
         return 0;
     } else if (op == QLatin1String("loadsettings")) {
-        PrintingTarget target;
-        LoadSettings(book.SettingsPath, target);
+        if (const std::optional<int> top = LoadSettings(book.SettingsPath).top) // the Top read
+            print("applied", "Top=" + QByteArray::number(*top));
     } else if (op != QLatin1String("settings")) {
         return 2;
     }
@@ -261,7 +255,7 @@ int childMain(QStringList args)
         if (op == QLatin1String("export"))
             exportMemberList(book);
         else if (op == QLatin1String("settings") || op == QLatin1String("loadsettings"))
-            SaveSettings(book.SettingsPath, FixedTarget());
+            SaveSettings(book.SettingsPath, fixedSettings());
         else
             SaveLists(book);
         print("ok", QByteArray());
