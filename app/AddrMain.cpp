@@ -55,9 +55,6 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
     setFont(programFont());
     setObjectName(QStringLiteral("MainForm"));
 
-    model1_ = new AddressListModel(book_.List1, this);
-    model2_ = new AddressListModel(book_.List2, this);
-
     buildMenus();
 
     auto *central = new QWidget(this);
@@ -69,21 +66,8 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
 
     PageControl1 = new QTabWidget(central);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    TabSheet1 = new QWidget;
-    TabSheet2 = new QWidget;
-    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
-    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-    PageControl1->addTab(TabSheet1, text("ぽるておともだち"));
-    PageControl1->addTab(TabSheet2, text("おともだち"));
-    ListView1 = buildListView(model1_, TabSheet1);
-    ListView2 = buildListView(model2_, TabSheet2);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView2->setObjectName(QStringLiteral("ListView2"));
-    // Screen readers name each page and its list by the tab's caption.
-    for (int page = 0; page < 2; ++page) {
-        PageControl1->widget(page)->setAccessibleName(PageControl1->tabText(page));
-        (page == 0 ? ListView1 : ListView2)->setAccessibleName(PageControl1->tabText(page));
-    }
+    buildPage(1);
+    buildPage(2);
     layout->addWidget(PageControl1, 1);
     // Turning the page with the keyboard in a list carries the keyboard on to the list shown.
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
@@ -110,7 +94,7 @@ TMainForm::TMainForm(const QString &programDirectory, QWidget *parent) : QMainWi
     PageControl1->setCurrentWidget(TabSheet2);
     guarded([&] { FormCreate(programDirectory); });
     // The keyboard starts in the list that is shown, so the arrow keys select rows at once.
-    (PageControl1->currentWidget() == TabSheet1 ? ListView1 : ListView2)->setFocus();
+    activeView()->setFocus();
 }
 
 TMainForm::~TMainForm() = default;
@@ -223,10 +207,20 @@ void TMainForm::buildToolBar()
         more->setAccessibleName(text("その他のボタン"));
 }
 
-QTreeView *TMainForm::buildListView(AddressListModel *model, QWidget *page)
+void TMainForm::buildPage(int list)
 {
-    auto *view = new QTreeView(page);
-    view->setModel(model);
+    ListPage &page = pages_[list - 1];
+    page.model = new AddressListModel(book_.list(list).entries, this);
+    page.tab = new QWidget;
+    page.tab->setObjectName(QStringLiteral("TabSheet%1").arg(list));
+    PageControl1->addTab(page.tab, listCaption(list));
+    auto *view = new QTreeView(page.tab);
+    page.view = view;
+    view->setObjectName(QStringLiteral("ListView%1").arg(list));
+    // Screen readers name each page and its list by the tab's caption.
+    page.tab->setAccessibleName(listCaption(list));
+    view->setAccessibleName(listCaption(list));
+    view->setModel(page.model);
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true); // rows are measured once, so a million of them scroll smoothly
@@ -248,35 +242,33 @@ QTreeView *TMainForm::buildListView(AddressListModel *model, QWidget *page)
     header->setStretchLastSection(false);
     header->setMinimumSectionSize(0);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    const int list = model == model1_ ? 0 : 1;
-    for (int column = 0; column < model->columnCount(); ++column)
-        header->resizeSection(column, designedColumnWidths[list][column]);
+    for (int column = 0; column < page.model->columnCount(); ++column)
+        header->resizeSection(column, designedColumnWidths[list - 1][column]);
 
     view->viewport()->setMouseTracking(true);
     view->viewport()->installEventFilter(this);
 
-    auto *pageLayout = new QVBoxLayout(page);
+    auto *pageLayout = new QVBoxLayout(page.tab);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     pageLayout->addWidget(view);
-    return view;
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    QTreeView *view = watched == ListView1->viewport()   ? ListView1
-                      : watched == ListView2->viewport() ? ListView2
-                                                         : nullptr;
-    if (!view)
+    int list = 0;
+    for (const int number : {1, 2})
+        if (watched == page(number).view->viewport())
+            list = number;
+    if (list == 0)
         return QMainWindow::eventFilter(watched, event);
+    QTreeView *view = page(list).view;
     switch (event->type()) {
     case QEvent::MouseButtonDblClick:
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             // After the view has handled the click itself, so the row under the pointer is selected.
             QMetaObject::invokeMethod(
                 this,
-                [this, view] {
-                    guarded([&] { view == ListView1 ? ListView1DblClick() : ListView2DblClick(); });
-                },
+                [this, list] { guarded([&] { list == 1 ? ListView1DblClick() : ListView2DblClick(); }); },
                 Qt::QueuedConnection);
         }
         break;
@@ -307,9 +299,9 @@ void TMainForm::FormCreate(const QString &folder)
     const QString directory = folder.isEmpty() ? programDirectory() : folder;
     setListPaths(book_, directory);
     auto afterLoading = [this] {
-        model1_->reload();
-        model2_->reload();
-        PageControl1->setCurrentWidget(book_.list2Loaded ? TabSheet1 : TabSheet2);
+        for (const ListPage &p : pages_)
+            p.model->reload();
+        PageControl1->setCurrentWidget(book_.list(2).loaded ? TabSheet1 : TabSheet2);
     };
     try {
         LoadLists(book_);
@@ -331,9 +323,10 @@ bool TMainForm::FormCloseQuery()
         // Edits to a list whose file could not be read cannot be saved without losing that file:
         // the user decides, before anything is written, whether to close all the same.
         for (const int list : {1, 2}) {
-            if (!listFileKept(book_, list) || !(list == 1 ? book_.List1 : book_.List2).changed())
+            const StoredList &stored = book_.list(list);
+            if (!listFileKept(stored) || !stored.entries.changed())
                 continue;
-            const QString path = QDir::toNativeSeparators(list == 1 ? book_.List1Path : book_.List2Path);
+            const QString path = QDir::toNativeSeparators(stored.path);
             const ModalResult answer = MessageDialog(
                 text("ﾌｧｲﾙ %1 "
                      "を読み込めなかったため、このリストへの変更は保存されません。終了してもよろしいですか？")
@@ -405,16 +398,6 @@ void TMainForm::Execute1Click()
 int TMainForm::activeListNumber() const
 {
     return PageControl1->currentWidget() == TabSheet1 ? 1 : 2;
-}
-
-AddressListModel *TMainForm::activeModel() const
-{
-    return activeListNumber() == 1 ? model1_ : model2_;
-}
-
-QTreeView *TMainForm::activeView() const
-{
-    return activeListNumber() == 1 ? ListView1 : ListView2;
 }
 
 int TMainForm::selectedRow() const

@@ -30,14 +30,25 @@ public:
     void setInputDlg(TInputDlg *dialog) { InputDlg = dialog; }
 
     AddressBook &book() { return book_; }
-    AddressListModel *model(int list) const { return list == 1 ? model1_ : model2_; }
+    AddressListModel *model(int list) const { return page(list).model; }
 
+private:
+    // A list's page: its tab, the view on it and the model the view shows of the list.
+    struct ListPage {
+        QWidget *tab = nullptr;
+        QTreeView *view = nullptr;
+        AddressListModel *model = nullptr;
+    };
+    ListPage pages_[2];
+    const ListPage &page(int list) const { return pages_[list - 1]; } // list: 1 or 2
+
+public:
     // Parts, by the names users and tests know them.
     QWidget *CoolBar1 = nullptr;
     QToolBar *ToolBar1 = nullptr;
     QTabWidget *PageControl1 = nullptr;
-    QWidget *TabSheet1 = nullptr, *TabSheet2 = nullptr;
-    QTreeView *ListView1 = nullptr, *ListView2 = nullptr;
+    QWidget *&TabSheet1 = pages_[0].tab, *&TabSheet2 = pages_[1].tab;
+    QTreeView *&ListView1 = pages_[0].view, *&ListView2 = pages_[1].view;
     QMenu *File1 = nullptr, *Edit1 = nullptr, *Execute1 = nullptr, *Help1 = nullptr;
     QAction *MakePorMem1 = nullptr, *Exit1 = nullptr;
     QAction *New1 = nullptr, *Modify1 = nullptr, *Up1 = nullptr, *Down1 = nullptr, *Delete1 = nullptr;
@@ -88,10 +99,10 @@ protected:
 private:
     void buildMenus();
     void buildToolBar();
-    QTreeView *buildListView(AddressListModel *model, QWidget *page);
+    void buildPage(int list);
     int activeListNumber() const;
-    AddressListModel *activeModel() const;
-    QTreeView *activeView() const;
+    AddressListModel *activeModel() const { return page(activeListNumber()).model; }
+    QTreeView *activeView() const { return page(activeListNumber()).view; }
     int selectedRow() const; // -1 when the active list has no selected row
     void PrepareNew();
     void PrepareModify(int row);
@@ -100,8 +111,6 @@ private:
     void openField(Field field);
 
     AddressBook book_;
-    AddressListModel *model1_ = nullptr;
-    AddressListModel *model2_ = nullptr;
     bool settingsRead_ = false;
     bool closing_ = false;
 

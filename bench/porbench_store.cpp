@@ -116,7 +116,7 @@ int main(int argc, char **argv)
             book.List1.Append(realisticEntry(random, i));
             book.List2.Append(realisticEntry(random, i));
         }
-        book.list1Loaded = book.list2Loaded = true;
+        book.list(1).loaded = book.list(2).loaded = true;
         SaveLists(book);
         return 0;
     }
@@ -125,7 +125,7 @@ int main(int argc, char **argv)
         AddressEntry e = realisticEntry(*QRandomGenerator::global(), 1);
         e.Memo = QByteArray(qsizetype(number) << 20, 'x');
         book.List2.Append(e);
-        book.list1Loaded = book.list2Loaded = true;
+        book.list(1).loaded = book.list(2).loaded = true;
         SaveLists(book);
         return 0;
     }

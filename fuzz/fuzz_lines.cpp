@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     writeFile(book.List1Path, bytes);
     writeFile(book.List2Path, bytes);
     LoadLists(book);
-    check(book.list1Loaded && book.list2Loaded);
+    check(book.list(1).loaded && book.list(2).loaded);
     check(book.List1.Count() == lines.size() / 7 && book.List2.Count() == lines.size() / 6);
     check(linefile::splitLines(book.List1.fileContent(0, book.List1.Count())) ==
           lines.first(lines.size() / 7 * 7));

@@ -285,3 +285,8 @@ QByteArray AddressList::fileContent(int first, int count) const
     Q_ASSERT(out == content.constData() + total);
     return content;
 }
+
+QString listCaption(int list)
+{
+    return list == 1 ? QStringLiteral("ぽるておともだち") : QStringLiteral("おともだち");
+}

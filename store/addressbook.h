@@ -102,18 +102,53 @@ private:
     bool changed_ = false;
 };
 
+// One of the two lists with its file: the entries, where they are kept, and what reading the file
+// at start-up found.
+struct StoredList {
+    explicit StoredList(bool keepsNumber) : entries(keepsNumber) {}
+
+    AddressList entries;
+    QString path;
+    // The file was read at start-up, or nothing stood under its name: only then is it written or
+    // deleted at close. A list whose file could not be read keeps that file untouched.
+    bool loaded = false;
+    // The reading stopped early (a NUL, or an incomplete record with text at the end): the first
+    // save keeps the file's bytes beside it as <file>.bak before replacing them.
+    bool readInPart = false;
+};
+
+// The caption by which users know list 1 or 2: its tab, its category on a card.
+QString listCaption(int list);
+
 // Both lists and the paths of the files beside the program. One per run.
 struct AddressBook {
-    AddressList List1{true};
-    AddressList List2{false};
-    QString List1Path, List2Path, MemberListPath, SettingsPath;
+    AddressBook() = default;
+    // The names below always refer to this book's own lists, also in a copy.
+    AddressBook(const AddressBook &other)
+        : lists_{other.lists_[0], other.lists_[1]}, MemberListPath(other.MemberListPath),
+          SettingsPath(other.SettingsPath)
+    {
+    }
+    AddressBook &operator=(const AddressBook &other)
+    {
+        lists_[0] = other.lists_[0];
+        lists_[1] = other.lists_[1];
+        MemberListPath = other.MemberListPath;
+        SettingsPath = other.SettingsPath;
+        return *this;
+    }
 
-    // A list is written or deleted at close only when it was read at start-up, or its file is not
-    // there (any more): a list whose file could not be read keeps that file untouched.
-    bool list1Loaded = false;
-    bool list2Loaded = false;
-    // The list's reading stopped early (a NUL, or an incomplete record with text at the end): the
-    // first save keeps the file's bytes beside it as <file>.bak before replacing them.
-    bool list1ReadInPart = false;
-    bool list2ReadInPart = false;
+    StoredList &list(int number) { return lists_[number - 1]; } // number: 1 or 2
+    const StoredList &list(int number) const { return lists_[number - 1]; }
+
+private:
+    StoredList lists_[2] = {StoredList(true), StoredList(false)};
+
+public:
+    // The names the program's documents give the lists and their files.
+    AddressList &List1 = lists_[0].entries;
+    AddressList &List2 = lists_[1].entries;
+    QString &List1Path = lists_[0].path;
+    QString &List2Path = lists_[1].path;
+    QString MemberListPath, SettingsPath;
 };

@@ -247,27 +247,27 @@ bool loadList(const QString &path, AddressList &list)
     return stoppedAtNul || droppedText;
 }
 
-void loadOne(const QString &path, AddressList &list, bool &loaded, bool &readInPart)
+void loadOne(StoredList &list)
 {
-    loaded = false;
-    readInPart = false;
-    switch (lookAt(path)) {
+    list.loaded = false;
+    list.readInPart = false;
+    switch (lookAt(list.path)) {
     case FileAtPath::None:
-        loaded = true;
+        list.loaded = true;
         return;
     case FileAtPath::Unreachable:
-        throw PorError(messages::cannotOpen(path));
+        throw PorError(messages::cannotOpen(list.path));
     case FileAtPath::Regular:
         break;
     }
     try {
-        readInPart = loadList(path, list);
+        list.readInPart = loadList(list.path, list.entries);
     } catch (...) {
         // A list read only in part is not shown: the user would take it for the whole list.
-        list.clear();
+        list.entries.clear();
         throw;
     }
-    loaded = true;
+    list.loaded = true;
 }
 
 // The file's bytes as they are, beside it as <file>.bak, replaced atomically.
@@ -301,10 +301,12 @@ void removeListFile(const QString &path)
     ::unlink(name.constData());
 }
 
-void saveOne(const QString &path, const AddressList &list, bool &readInPart)
+void saveOne(StoredList &stored)
 {
+    const QString &path = stored.path;
+    const AddressList &list = stored.entries;
     // The reading stopped early, so the file holds more than the list: its bytes are kept once.
-    if (readInPart && lookAt(path) == FileAtPath::Regular)
+    if (stored.readInPart && lookAt(path) == FileAtPath::Regular)
         keepBackup(path);
     if (list.Count() == 0) {
         removeListFile(path);
@@ -325,7 +327,7 @@ void saveOne(const QString &path, const AddressList &list, bool &readInPart)
             },
             messages::cannotCreate(path));
     }
-    readInPart = false;
+    stored.readInPart = false;
 }
 
 } // namespace
@@ -337,26 +339,31 @@ void setListReadChunkSize(qint64 bytes)
 
 void LoadLists(AddressBook &book)
 {
-    book.list1Loaded = book.list2Loaded = false;
-    book.list1ReadInPart = book.list2ReadInPart = false;
+    for (const int number : {1, 2}) {
+        book.list(number).loaded = false;
+        book.list(number).readInPart = false;
+    }
     try {
-        loadOne(book.List2Path, book.List2, book.list2Loaded, book.list2ReadInPart);
-        loadOne(book.List1Path, book.List1, book.list1Loaded, book.list1ReadInPart);
+        loadOne(book.list(2));
+        loadOne(book.list(1));
     } catch (const std::bad_alloc &) {
         throw PorError(messages::outOfMemory());
     }
 }
 
-bool listFileKept(const AddressBook &book, int list)
+bool listFileKept(const StoredList &list)
 {
-    const bool loaded = list == 1 ? book.list1Loaded : book.list2Loaded;
-    return !loaded && lookAt(list == 1 ? book.List1Path : book.List2Path) != FileAtPath::None;
+    return !list.loaded && lookAt(list.path) != FileAtPath::None;
+}
+
+void saveList(StoredList &list)
+{
+    if (!listFileKept(list))
+        saveOne(list);
 }
 
 void SaveLists(AddressBook &book)
 {
-    if (!listFileKept(book, 1))
-        saveOne(book.List1Path, book.List1, book.list1ReadInPart);
-    if (!listFileKept(book, 2))
-        saveOne(book.List2Path, book.List2, book.list2ReadInPart);
+    saveList(book.list(1));
+    saveList(book.list(2));
 }

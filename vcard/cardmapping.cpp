@@ -148,7 +148,7 @@ QString handleOf(const Card &card)
 void appendCards(QByteArray &out, const AddressList &list, ExportCounts &counts)
 {
     const bool list1 = list.keepsNumber();
-    const QString category = list1 ? QStringLiteral("ぽるておともだち") : QStringLiteral("おともだち");
+    const QString category = listCaption(list1 ? 1 : 2);
     FieldText t[fieldCount];
     for (int i = 0; i < list.Count(); ++i) {
         const AddressEntry e = list.Entry(i);

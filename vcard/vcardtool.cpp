@@ -231,10 +231,9 @@ int runExport(const Options &o, const QString &dir, QIODevice &out, QIODevice &e
     QByteArray content;
     content.reserve((qsizetype(book.List1.Count()) + book.List2.Count()) * 320); // a card is some 250 bytes
     vcard::ExportCounts counts;
-    if (o.list != 2)
-        vcard::appendCards(content, book.List1, counts);
-    if (o.list != 1)
-        vcard::appendCards(content, book.List2, counts);
+    for (const int number : {1, 2})
+        if (o.list == 0 || o.list == number)
+            vcard::appendCards(content, book.list(number).entries, counts);
     if (!o.output.isEmpty()) {
         linefile::writeFileAtomically(o.output, content, messages::cannotCreate(o.output));
     } else if (out.write(content) != content.size() || !flushed(out)) {
@@ -295,10 +294,12 @@ int runImport(const Options &o, const QString &dir, QIODevice &err, const Text &
     }
     const QByteArray content = linefile::readFile(file);
     const bool toList1 = o.list == 1;
+    const int number = toList1 ? 1 : 2;
     AddressBook book;
     setListPaths(book, dir);
     LoadLists(book);
-    AddressList &list = toList1 ? book.List1 : book.List2;
+    StoredList &stored = book.list(number);
+    AddressList &list = stored.entries;
     int imported = 0;
     QStringList refusals; // said only when the whole file could be read
     // Cards are taken as they are read: the list in memory is written only once the file has
@@ -336,12 +337,10 @@ int runImport(const Options &o, const QString &dir, QIODevice &err, const Text &
         print(err, refusal);
     if (imported > 0) {
         // Only the list that took the people is written; the other stays exactly as it is.
-        (toList1 ? book.list2Loaded : book.list1Loaded) = false;
-        SaveLists(book);
+        saveList(stored);
     }
     const QString listName =
-        tr.japanese ? (toList1 ? QStringLiteral("ぽるておともだち") : QStringLiteral("おともだち"))
-                    : QString::number(toList1 ? 1 : 2);
+        tr.japanese ? listCaption(number) : QString::number(number);
     print(err, tr("%1 人を「%3」に取り込みました。取り込めなかったカード: %2 枚",
                   imported == 1 ? "Imported %1 person into list %3; %2 cards refused"
                                 : "Imported %1 people into list %3; %2 cards refused")

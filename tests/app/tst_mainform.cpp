@@ -684,7 +684,7 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
     writeBytes(f.path("PorAddr2.lst"), list2File);
     QVERIFY(QFile::setPermissions(f.path("PorAddr2.lst"), QFileDevice::WriteOwner));
     TMainForm &form = f.open();
-    QVERIFY(!form.book().list2Loaded);
+    QVERIFY(!form.book().list(2).loaded);
     QCOMPARE(f.messages.size(), 1);
     QCOMPARE(f.messages[0].text, QString::fromUtf8("ﾌｧｲﾙ %1 は開けません.").arg(f.path("PorAddr2.lst")));
     // Loading stopped: both lists empty, list 2's page shown, the settings not applied.

@@ -127,7 +127,7 @@ void TestListFiles::loadsWholeRecords()
     LoadLists(b);
     QCOMPARE(b.List1.Count(), count1);
     QCOMPARE(b.List2.Count(), count2);
-    QVERIFY(b.list1Loaded && b.list2Loaded);
+    QVERIFY(b.list(1).loaded && b.list(2).loaded);
 
     SaveLists(b);
     QCOMPARE(QFileInfo::exists(path("PorAddr1.lst")), count1 > 0);
@@ -174,7 +174,7 @@ void TestListFiles::savedFormIsExact()
     QFETCH(QByteArray, bytes);
     clearDir();
     AddressBook b = book();
-    b.list1Loaded = b.list2Loaded = true;
+    b.list(1).loaded = b.list(2).loaded = true;
     (list == 1 ? b.List1 : b.List2).Append(entry);
     SaveLists(b);
     const QString file = list == 1 ? b.List1Path : b.List2Path;
@@ -300,10 +300,10 @@ void TestListFiles::listNotLoaded()
     }
     AddressBook b = book();
     b.List1.Append(storetest::sampleEntry(3)); // would be written if it counted as loaded
-    b.list1Loaded = false;
-    b.list2Loaded = false; // empty: would be deleted if it counted as loaded
-    QCOMPARE(listFileKept(b, 1), fileThere);
-    QCOMPARE(listFileKept(b, 2), fileThere);
+    b.list(1).loaded = false;
+    b.list(2).loaded = false; // empty: would be deleted if it counted as loaded
+    QCOMPARE(listFileKept(b.list(1)), fileThere);
+    QCOMPARE(listFileKept(b.list(2)), fileThere);
     SaveLists(b);
     if (fileThere) {
         QCOMPARE(readBytes(path("PorAddr1.lst")), old1);
@@ -352,7 +352,7 @@ void TestListFiles::whatIsNotAListFile()
         QVERIFY(loadFails);
         QCOMPARE(e.message(), QStringLiteral("ﾌｧｲﾙ %1 は開けません").arg(list2));
     }
-    QCOMPARE(b.list2Loaded, !loadFails);
+    QCOMPARE(b.list(2).loaded, !loadFails);
     b.List2.clear(); // an empty list 2 at the close: its file would be deleted
     SaveLists(b);
     QCOMPARE(entriesOf(dir_.path()), before);
@@ -403,7 +403,7 @@ void TestListFiles::backupThatCannotBeMadeStopsTheSave()
     QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("PorAddr2.lst.bak")));
     AddressBook b = book();
     LoadLists(b);
-    QVERIFY(b.list2ReadInPart);
+    QVERIFY(b.list(2).readInPart);
     try {
         SaveLists(b);
         QFAIL("saved without keeping the original");

@@ -229,7 +229,7 @@ int childMain(QStringList args)
         }
         print("counts",
               QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
-        print("loaded", QByteArray::number(book.list1Loaded) + ' ' + QByteArray::number(book.list2Loaded));
+        print("loaded", QByteArray::number(book.list(1).loaded) + ' ' + QByteArray::number(book.list(2).loaded));
         if (args.value(2) != QLatin1String("then-save"))
             return 0;
         // As the close after a failed start-up would: every list now has an entry to write.
@@ -238,7 +238,7 @@ int childMain(QStringList args)
     } else if (op == QLatin1String("save")) {
         fillList(book.List1, args.value(2).toInt());
         fillList(book.List2, args.value(3).toInt());
-        book.list1Loaded = book.list2Loaded = true;
+        book.list(1).loaded = book.list(2).loaded = true;
     } else if (op == QLatin1String("export")) {
         fillList(book.List1, args.value(2).toInt());
     } else if (op == QLatin1String("progdir")) {
