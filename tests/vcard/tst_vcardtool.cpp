@@ -204,6 +204,15 @@ void TestVcardTool::import_data()
         << QByteArrayList{":4: \"Emoji \xf0\x9f\x98\x80\" not imported: its handle holds characters CP932",
                           ":7: \"Kim\" not imported: its memo holds",
                           "Imported 2 people into list 2; 2 cards refused"};
+    // The limit of a list file line, as the entry dialog has it: あ is two bytes in CP932.
+    QTest::newRow("a field of 4095 bytes goes in, one of 4096 does not")
+        << "BEGIN:VCARD\r\nFN:fits\r\nNOTE:a" + QByteArray("\xe3\x81\x82").repeated(2047) +
+               "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:long\r\nNOTE:" +
+               QByteArray("\xe3\x81\x82").repeated(2048) + "\r\nEND:VCARD\r\n"
+        << 2 << QList<QByteArray>{}
+        << QList<QByteArray>{"fits", "", "", "", "", "a" + QByteArray("\x82\xa0").repeated(2047)} << 1
+        << QByteArrayList{":5: \"long\" not imported: its memo is longer than 4095 bytes",
+                          "Imported 1 person into list 2; 1 cards refused"};
     QTest::newRow("original bytes give way to text changed elsewhere")
         << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:changed\r\n"
                       "X-PORADDR-RAW;X-FIELD=Handle;ENCODING=b:/4I=\r\nEND:VCARD\r\n")
