@@ -72,22 +72,18 @@ struct ProfileLine {
     qsizetype valueStart = 0; // for a key: the byte after its "="
 };
 
-// The line that starts at start: CR, LF or CR LF ends it.
+// The line that starts at start: CR, LF or CR LF ends it, as in every line file. The splitter's own
+// walk (forEachLine) is not used because a NUL does not end a profile's text, and the rewrite needs
+// where each line and its line end lie, to change a value in place and keep every other byte.
 ProfileLine readLine(QByteArrayView content, qsizetype start)
 {
     ProfileLine line;
-    const qsizetype n = content.size();
     const char *const data = content.data();
-    qsizetype q = start;
-    while (q < n && data[q] != '\r' && data[q] != '\n')
-        ++q;
+    const char *const end = data + content.size();
+    const char *const at = linefile::detail::findLineEnd(data + start, end);
+    const qsizetype q = at - data;
     line.contentEnd = q;
-    line.end = q;
-    if (q < n) {
-        line.end = q + 1;
-        if (data[q] == '\r' && line.end < n && data[line.end] == '\n')
-            ++line.end;
-    }
+    line.end = at < end ? linefile::detail::afterLineEnd(at, end) - data : q;
     const QByteArrayView text = content.sliced(start, q - start);
     qsizetype i = 0;
     while (i < text.size() && isBlank(text[i]))
