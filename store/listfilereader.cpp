@@ -58,50 +58,60 @@ void ListFileReader::readChunk()
 }
 
 // Each line end is one set bit of a mask. A block is taken only with a byte after it, which tells
-// whether a CR at its end starts a CR LF.
+// whether a CR at its end starts a CR LF. The places this walk moves are kept in locals, and written
+// back once, so that they stay in registers over the many blocks and records.
 void ListFileReader::scanBlocks()
 {
-    while (have_ - scanFrom_ > 64) {
-        const linefile::detail::ByteMasks m = linefile::detail::byteMasks(data_ + scanFrom_);
+    const char *const data = data_;
+    const qsizetype have = have_;
+    qsizetype at = scanFrom_;
+    while (have - at > 64) {
+        const linefile::detail::ByteMasks m = linefile::detail::byteMasks(data + at);
         if (m.nul != 0) {
-            stopAt(scanFrom_ + qCountTrailingZeroBits(m.nul));
-            return;
+            stopAt(at + qCountTrailingZeroBits(m.nul));
+            break;
         }
-        const std::uint64_t afterCr = data_[scanFrom_ + 64] == '\n' ? std::uint64_t(1) << 63 : 0;
+        const std::uint64_t afterCr = data[at + 64] == '\n' ? std::uint64_t(1) << 63 : 0;
         const std::uint64_t crLfs = m.cr & ((m.lf >> 1) | afterCr);
         const std::uint64_t ends = m.cr | (m.lf & ~(m.cr << 1)); // the LF of a CR LF ends nothing
         if (ends != 0)
-            endLinesOfBlock(ends, crLfs);
+            endLinesOfBlock(at, ends, crLfs);
         // The LF of a CR LF at the block's end lies beyond it and is passed over.
-        scanFrom_ += 64 + qsizetype(crLfs >> 63);
+        at += 64 + qsizetype(crLfs >> 63);
     }
+    scanFrom_ = at;
 }
 
-// The line ends of the block at scanFrom_, one bit each; those of them that are a CR LF in crLfs.
-// Whole records are found by walking over their line ends, not by visiting each line.
-void ListFileReader::endLinesOfBlock(std::uint64_t ends, std::uint64_t crLfs)
+// The line ends of the block at `at`, one bit each; those of them that are a CR LF in crLfs. Whole
+// records are found by walking over their line ends, not by visiting each line.
+Q_ALWAYS_INLINE void ListFileReader::endLinesOfBlock(qsizetype at, std::uint64_t ends, std::uint64_t crLfs)
 {
     const std::uint64_t otherEnds = ends & ~crLfs; // CR alone or LF alone
     const int lastEnd = 63 - qCountLeadingZeroBits(ends);
+    qsizetype recordStart = recordStart_;
+    int filled = filled_;
+    bool packedForm = packedForm_;
     while (true) {
         std::uint64_t e = ends;
-        int k = filled_;
+        int k = filled;
         for (; e != 0 && k + 1 < perRecord_; ++k)
             e &= e - 1; // the record's earlier line ends
         if (e == 0) {   // no record ends in this block any more
-            filled_ = k;
+            filled = k;
             break;
         }
         const int bit = qCountTrailingZeroBits(e);
         const std::uint64_t upTo = e ^ (e - 1); // bits 0 to bit
-        endRecord(scanFrom_ + bit, packedForm_ && (otherEnds & ends & (upTo >> 1)) == 0);
-        recordStart_ = scanFrom_ + bit + 1 + qsizetype((crLfs >> bit) & 1);
+        endRecord(recordStart, at + bit, packedForm && (otherEnds & ends & (upTo >> 1)) == 0);
+        recordStart = at + bit + 1 + qsizetype((crLfs >> bit) & 1);
         ends &= ~upTo;
-        filled_ = 0;
-        packedForm_ = true;
+        filled = 0;
+        packedForm = true;
     }
-    packedForm_ = packedForm_ && (otherEnds & ends) == 0;
-    lineStart_ = scanFrom_ + lastEnd + 1 + qsizetype((crLfs >> lastEnd) & 1);
+    recordStart_ = recordStart;
+    filled_ = filled;
+    packedForm_ = packedForm && (otherEnds & ends) == 0;
+    lineStart_ = at + lastEnd + 1 + qsizetype((crLfs >> lastEnd) & 1);
 }
 
 // The rest of the round, fewer than 65 bytes unless a NUL stopped the blocks.
@@ -142,7 +152,7 @@ void ListFileReader::endLine(qsizetype at, qsizetype next)
     if (++filled_ < perRecord_) {
         packedForm_ = packedForm_ && next - at == 2;
     } else {
-        endRecord(at, packedForm_);
+        endRecord(recordStart_, at, packedForm_);
         filled_ = 0;
         packedForm_ = true;
         recordStart_ = next;
@@ -151,13 +161,13 @@ void ListFileReader::endLine(qsizetype at, qsizetype next)
 }
 
 // A packed record joins the run; any other goes to the list at once, after the run before it.
-void ListFileReader::endRecord(qsizetype at, bool packed)
+Q_ALWAYS_INLINE void ListFileReader::endRecord(qsizetype from, qsizetype to, bool packed)
 {
-    if (packed) {
-        packedRun_.push_back({recordStart_, at - recordStart_});
+    if (Q_LIKELY(packed)) {
+        packedRun_.push_back({from, to - from});
     } else {
         flushPackedRun();
-        appendSplitRecord(recordStart_, at);
+        appendSplitRecord(from, to);
     }
 }
 

@@ -35,14 +35,14 @@ private:
     void readChunk();
     // Most of the round, 64 bytes at a time, and the rest, a line at a time.
     void scanBlocks();
-    void endLinesOfBlock(std::uint64_t ends, std::uint64_t crLfs);
+    void endLinesOfBlock(qsizetype at, std::uint64_t ends, std::uint64_t crLfs);
     void scanRest();
     // The text ends at `at`, before a NUL.
     void stopAt(qsizetype at);
     // A line ends at `at`, and the next one starts at `next`.
     void endLine(qsizetype at, qsizetype next);
-    // The record being filled ends at `at`; packed: its lines were joined by CR LF.
-    void endRecord(qsizetype at, bool packed);
+    // The record in [from, to) has ended; packed: its lines were joined by CR LF.
+    void endRecord(qsizetype from, qsizetype to, bool packed);
     // Hands the records of packedRun_ over to the list in one copy, and empties the run.
     void flushPackedRun();
     void appendSplitRecord(qsizetype from, qsizetype to);
