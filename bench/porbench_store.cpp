@@ -110,8 +110,6 @@ int main(int argc, char **argv)
     if (mode == QLatin1String("generate")) {
         QRandomGenerator random(20240601);
         AddressBook book = bookIn(dir);
-        book.List1.reserve(number);
-        book.List2.reserve(number);
         for (int i = 0; i < number; ++i) {
             book.List1.Append(realisticEntry(random, i));
             book.List2.Append(realisticEntry(random, i));

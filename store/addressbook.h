@@ -51,12 +51,21 @@ public:
     void Delete(int i);
     void Swap(int i, int j);
     void clear();
-    // Room for n entries in the index. Room never used costs address space only, not memory, so
-    // the loader may ask for as many entries as its file could at most hold.
-    void reserve(int n);
     // Whether Append, Replace, Delete or Swap ever ran on this list (loading does not count).
     bool changed() const { return changed_; }
 
+    // The written form of count entries from first on (one line a field, each ended by CR LF),
+    // built straight from the packed entries: a large list is saved in pieces, with no list of lines.
+    QByteArray fileContent(int first, int count) const;
+
+private:
+    // The loader's way in: it hands over records as they lie in its read buffer, which only it
+    // knows to be in packed form, so these stay out of everyone else's reach.
+    friend class ListFileReader;
+
+    // Room for n entries in the index. Room never used costs address space only, not memory, so
+    // the loader may ask for as many entries as its file could at most hold.
+    void reserve(int n);
     // Appends an entry given as its record's lines (fieldsPerRecord of them) without building an
     // AddressEntry first; used by the loader.
     void appendRecord(const QByteArrayView *lines);
@@ -75,11 +84,6 @@ public:
     // must lie within the first 4 GiB of the block.
     void adoptPackedRecords(QByteArray block, const RecordSpan *records, int count);
 
-    // The written form of count entries from first on (one line a field, each ended by CR LF),
-    // built straight from the packed entries: a large list is saved in pieces, with no list of lines.
-    QByteArray fileContent(int first, int count) const;
-
-private:
     struct Slot {
         quint32 block;  // index in blocks_
         quint32 offset; // where it starts in its block (blocks hold at most 32 MiB, or one entry)

@@ -50,6 +50,13 @@ inline const char *findLineEnd(const char *p, const char *end)
     return p;
 }
 
+// Where the line after the line end at q (q < end) starts: two bytes on for CR LF, one for CR or LF
+// alone.
+inline const char *afterLineEnd(const char *q, const char *end)
+{
+    return q + (*q == '\r' && q + 1 < end && q[1] == '\n' ? 2 : 1);
+}
+
 // Where 64 bytes from p hold CR, LF and NUL, one bit a byte (bit i for p[i]). A loader walks the
 // set bits of such masks instead of searching for each line end anew: with lines of a few bytes,
 // a search per line costs far more than the bytes it looks at.
@@ -117,9 +124,7 @@ template <typename Fn> void forEachLine(QByteArrayView text, Fn &&fn)
         fn(QByteArrayView(p, q - p));
         if (q == end)
             break;
-        if (*q == '\r' && q + 1 < end && q[1] == '\n')
-            ++q;
-        p = q + 1;
+        p = detail::afterLineEnd(q, end);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "vcard/vcardreader.h"
 
 #include "store/cp932.h"
+#include "store/linefile.h"
 
 #include <QStringDecoder>
 
@@ -13,7 +14,9 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-// Physical lines: CR LF, LF or CR end one.
+// Physical lines: CR LF, LF or CR end one, found by the line splitter's search. Its walk
+// (forEachLine) is not used: a card's reader takes lines one at a time to unfold continuation lines
+// and quoted-printable soft breaks into the line before, and a NUL is data here, not the text's end.
 class LineReader {
 public:
     explicit LineReader(QByteArrayView text) : text_(text) {}
@@ -23,16 +26,11 @@ public:
 
     QByteArrayView take()
     {
-        const char *data = text_.data();
-        qsizetype end = pos_;
-        while (end < text_.size() && data[end] != '\r' && data[end] != '\n')
-            ++end;
-        const QByteArrayView line(data + pos_, end - pos_);
-        if (end < text_.size()) {
-            const bool crlf = data[end] == '\r' && end + 1 < text_.size() && data[end + 1] == '\n';
-            end += crlf ? 2 : 1;
-        }
-        pos_ = end;
+        const char *const data = text_.data();
+        const char *const end = data + text_.size();
+        const char *const at = linefile::detail::findLineEnd(data + pos_, end);
+        const QByteArrayView line(data + pos_, at - (data + pos_));
+        pos_ = (at < end ? linefile::detail::afterLineEnd(at, end) : end) - data;
         ++number_;
         return line;
     }

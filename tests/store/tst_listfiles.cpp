@@ -5,14 +5,51 @@
 
 #include <QDir>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <utility>
 
 using storetest::entriesOf;
 using storetest::readBytes;
 using storetest::writeBytes;
+
+namespace {
+
+// Sets the loader's read size while it lives, and puts the usual 1 MiB back.
+class ReadChunkSize {
+public:
+    explicit ReadChunkSize(qint64 bytes) { setListReadChunkSize(bytes); }
+    ~ReadChunkSize() { setListReadChunkSize(1 << 20); }
+    ReadChunkSize(const ReadChunkSize &) = delete;
+    ReadChunkSize &operator=(const ReadChunkSize &) = delete;
+};
+
+// The lines of a file in CR LF form, cut at each CR LF and nowhere else: a stray CR or LF stays in
+// its line.
+QList<QByteArray> crLfLines(const QByteArray &text)
+{
+    QList<QByteArray> lines;
+    qsizetype from = 0;
+    for (qsizetype at = text.indexOf("\r\n"); at >= 0; at = text.indexOf("\r\n", from)) {
+        lines.append(text.sliced(from, at - from));
+        from = at + 2;
+    }
+    return lines;
+}
+
+// Each line followed by its own line end.
+QByteArray endedBy(const QList<QByteArray> &lines, const QList<QByteArray> &ends)
+{
+    QByteArray text;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        text += lines.at(i) + ends.at(i);
+    return text;
+}
+
+} // namespace
 
 class TestListFiles : public QObject {
     Q_OBJECT
@@ -38,6 +75,10 @@ private slots:
     void listOperations();
 
 private:
+    // One load and the saves after it, as loadsWholeRecords checks them.
+    void loadAndSave(const QByteArray &list1, const QByteArray &list2, int count1, int count2,
+                     const QByteArray &saved1, const QByteArray &saved2, const QString &keptAsBackup) const;
+
     QTemporaryDir dir_;
     QString path(const char *name) const { return dir_.filePath(QLatin1String(name)); }
     AddressBook book() const
@@ -106,6 +147,50 @@ void TestListFiles::loadsWholeRecords_data()
         << none;
     QTest::newRow("0-byte file") << QByteArray("") << QByteArray() << 0 << 0 << QByteArray() << QByteArray()
                                  << none;
+
+    // Lines ended by LF alone, CR alone or CR LF, mixed inside one record and inside one 64-byte
+    // block, and long lines whose ends fall on a block's edge: every record loads as its lines and
+    // is saved in CR LF form. A record taken for one in CR LF form would keep a stray CR or LF in a
+    // field, or shift the fields after it.
+    const QList<QByteArray> lines7{"1", "A", "m", "h", "i", "p", "memo"}, lines6 = lines7.mid(1);
+    QTest::newRow("LF, CR and CR LF mixed in records inside one block")
+        << QByteArray(endedBy(lines7, {"\n", "\r\n", "\r", "\r\n", "\n", "\r", "\r\n"}) + seven +
+                      endedBy(lines7, {"\r", "\r", "\n", "\n", "\r\n", "\r\n", "\n"}) + seven)
+        << QByteArray(six + endedBy(lines6, {"\r\n", "\r\n", "\r\n", "\r\n", "\n", "\r\n"}) + six +
+                      endedBy(lines6, {"\r", "\r\n", "\r\n", "\r\n", "\r\n", "\r\n"}))
+        << 4 << 4 << seven.repeated(4) << six.repeated(4) << none;
+    QTest::newRow("LF alone and CR LF records by turns")
+        << QByteArray() << QByteArray("A\nm\nh\ni\np\nmemo\n" + six).repeated(5) << 0 << 10 << QByteArray()
+        << six.repeated(10) << none;
+    QTest::newRow("LF CR and LF then CR LF end two lines each")
+        << QByteArray(endedBy({"1", "", "m", "h", "i", "p", "memo"},
+                              {"\n", "\r\n", "\r", "\n", "\n", "\r", "\r\n"}) +
+                      seven + seven)
+        << QByteArray("A\n\rh\ri\np\r\nmemo\n" + six + six) << 3 << 3
+        << QByteArray("1\r\n\r\nm\r\nh\r\ni\r\np\r\nmemo\r\n" + seven + seven)
+        << QByteArray("A\r\n\r\nh\r\ni\r\np\r\nmemo\r\n" + six + six) << none;
+    const QByteArray l63(63, 'a'), l64(64, 'b'), l65(65, 'c'), l130(130, 'd');
+    const QList<QList<QByteArray>> long1{
+        {"1", l63, l64, l65, l130, "", "memo"}, lines7, {"2", l64, l63, l130, l65, "x", "y"}};
+    const QList<QList<QByteArray>> long2{{l63, l64, l65, l130, "p", "memo"},
+                                         {l130, l65, l64, l63, "", "m"},
+                                         {l63, l64, l65, l130, "p", "memo"},
+                                         {"A", l63, "h", l64, "p", l65}};
+    const auto crLfForm = [](const QList<QList<QByteArray>> &records) {
+        QByteArray text;
+        for (const QList<QByteArray> &lines : records)
+            text += endedBy(lines, QList<QByteArray>(lines.size(), "\r\n"));
+        return text;
+    };
+    QTest::newRow("lines of 63, 64, 65 and 130 bytes with mixed ends across blocks")
+        << QByteArray(endedBy(long1[0], {"\r\n", "\r", "\n", "\r\n", "\n", "\r", "\n"}) + seven +
+                      endedBy(long1[2], {"\r\n", "\r\n", "\r\n", "\r\n", "\n", "\r\n", "\r\n"}))
+        << QByteArray(endedBy(long2[0], {"\n", "\r", "\r\n", "\n", "\r", "\r\n"}) +
+                      endedBy(long2[1], {"\r\n", "\n", "\r\n", "\r", "\r\n", "\n"}) + crLfForm({long2[2]}) +
+                      endedBy(long2[3], {"\r", "\r", "\n", "\n", "\r\n", "\r"}))
+        << 3 << 4 << crLfForm(long1) << crLfForm(long2) << none;
+    QTest::newRow("incomplete record of mixed ends dropped")
+        << QByteArray() << QByteArray(six + "B\nx\ry\r\n") << 0 << 1 << QByteArray() << six << bak2;
 }
 
 void TestListFiles::loadsWholeRecords()
@@ -117,6 +202,25 @@ void TestListFiles::loadsWholeRecords()
     QFETCH(QByteArray, saved1);
     QFETCH(QByteArray, saved2);
     QFETCH(QString, keptAsBackup);
+    // Small files are read again in chunks of a few bytes, so that chunk edges fall inside lines,
+    // between a CR and its LF and inside records; 0 is the usual size.
+    const bool small = list1.size() + list2.size() <= 4096;
+    for (const qint64 chunk : small ? QList<qint64>{0, 1, 2, 3, 5, 63, 64, 65, 130} : QList<qint64>{0}) {
+        const auto where = qScopeGuard([chunk] {
+            if (QTest::currentTestFailed())
+                qWarning("read in chunks of %lld bytes", static_cast<long long>(chunk));
+        });
+        const ReadChunkSize readChunkSize(chunk == 0 ? 1 << 20 : chunk);
+        loadAndSave(list1, list2, count1, count2, saved1, saved2, keptAsBackup);
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+void TestListFiles::loadAndSave(const QByteArray &list1, const QByteArray &list2, int count1, int count2,
+                                const QByteArray &saved1, const QByteArray &saved2,
+                                const QString &keptAsBackup) const
+{
     clearDir();
     if (!list1.isNull())
         writeBytes(path("PorAddr1.lst"), list1);
@@ -128,6 +232,18 @@ void TestListFiles::loadsWholeRecords()
     QCOMPARE(b.List1.Count(), count1);
     QCOMPARE(b.List2.Count(), count2);
     QVERIFY(b.list(1).loaded && b.list(2).loaded);
+    // Every field as the saved form has it, byte for byte; list 2 keeps no number.
+    for (const auto &[list, saved] : {std::pair{&b.List1, saved1}, std::pair{&b.List2, saved2}}) {
+        const QList<QByteArray> lines = crLfLines(saved);
+        QCOMPARE(lines.size(), qsizetype(list->Count()) * list->fieldsPerRecord());
+        for (int i = 0; i < list->Count(); ++i) {
+            const AddressEntry e = list->Entry(i);
+            if (!list->keepsNumber())
+                QCOMPARE(e.Number, QByteArray());
+            for (int k = 0; k < list->fieldsPerRecord(); ++k)
+                QCOMPARE(e.field(list->fieldOfLine(k)), lines.at(i * list->fieldsPerRecord() + k));
+        }
+    }
 
     SaveLists(b);
     QCOMPARE(QFileInfo::exists(path("PorAddr1.lst")), count1 > 0);
@@ -195,12 +311,16 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("longest");   // the longest of the rare long lines
     QTest::addColumn<int>("otherEnds"); // per thousand lines, how many end by LF, CR or LF CR
-    QTest::newRow("3 MB of short lines") << 1u << 3 * 1024 * 1024 << 20000 << 750;
-    QTest::newRow("2 MB with long lines") << 2u << 2 * 1024 * 1024 + 7 << 20000 << 750;
-    QTest::newRow("1 MB exactly") << 3u << 1024 * 1024 << 20000 << 750;
-    QTest::newRow("lines over several chunks") << 4u << 9 * 1024 * 1024 << 3 * 1024 * 1024 << 750;
-    QTest::newRow("CR LF, now and then another end") << 5u << 3 * 1024 * 1024 + 1 << 300 << 5;
-    QTest::newRow("CR LF only") << 6u << 2 * 1024 * 1024 << 200 << 0;
+    QTest::addColumn<int>("chunk");     // the loader's read size; 0 for the usual 1 MiB
+    QTest::newRow("3 MB of short lines") << 1u << 3 * 1024 * 1024 << 20000 << 750 << 0;
+    QTest::newRow("2 MB with long lines") << 2u << 2 * 1024 * 1024 + 7 << 20000 << 750 << 0;
+    QTest::newRow("1 MB exactly") << 3u << 1024 * 1024 << 20000 << 750 << 0;
+    QTest::newRow("lines over several chunks") << 4u << 9 * 1024 * 1024 << 3 * 1024 * 1024 << 750 << 0;
+    QTest::newRow("CR LF, now and then another end") << 5u << 3 * 1024 * 1024 + 1 << 300 << 5 << 0;
+    QTest::newRow("CR LF only") << 6u << 2 * 1024 * 1024 << 200 << 0 << 0;
+    QTest::newRow("200 KB read 7 bytes at a time") << 7u << 200 * 1024 << 300 << 250 << 7;
+    QTest::newRow("200 KB read 64 bytes at a time") << 8u << 200 * 1024 + 3 << 300 << 250 << 64;
+    QTest::newRow("200 KB read 65 bytes at a time") << 9u << 200 * 1024 << 300 << 100 << 65;
 }
 
 // The loader reads in chunks; whatever falls on a chunk's edge (CR of a CR LF, half a record, a long
@@ -211,6 +331,8 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks()
     QFETCH(int, size);
     QFETCH(int, longest);
     QFETCH(int, otherEnds);
+    QFETCH(int, chunk);
+    const ReadChunkSize readChunkSize(chunk == 0 ? 1 << 20 : chunk);
     QRandomGenerator random(seed);
     QByteArray text;
     text.reserve(size);
@@ -233,6 +355,9 @@ void TestListFiles::loadAgreesWithLineSplitterAcrossReadChunks()
     QCOMPARE(b.List2.Count(), lines.size() / 6);
     QCOMPARE(storetest::linesOf(b.List1), lines.first(lines.size() / 7 * 7));
     QCOMPARE(storetest::linesOf(b.List2), lines.first(lines.size() / 6 * 6));
+    // What a save writes is every record in CR LF form, whatever ended its lines in the file.
+    QCOMPARE(b.List1.fileContent(0, b.List1.Count()), linefile::joinLines(lines.first(lines.size() / 7 * 7)));
+    QCOMPARE(b.List2.fileContent(0, b.List2.Count()), linefile::joinLines(lines.first(lines.size() / 6 * 6)));
 }
 
 void TestListFiles::noFilesMeansEmptyListsAndNoFilesCreated()

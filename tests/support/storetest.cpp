@@ -70,7 +70,6 @@ AddressEntry sampleEntry(int i)
 
 void fillList(AddressList &list, int count)
 {
-    list.reserve(count);
     for (int i = 0; i < count; ++i)
         list.Append(sampleEntry(i));
 }
