@@ -1,0 +1,174 @@
+#include "support/davserver.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+namespace davtest {
+
+namespace {
+
+const QString python = QStringLiteral("/usr/bin/python3");
+const QString xandikos = QStringLiteral("/usr/bin/xandikos");
+
+} // namespace
+
+DavServer::DavServer(DavServerKind kind, const QString &user, const QString &password)
+    : kind_(kind), user_(kind == DavServerKind::Xandikos ? QStringLiteral("user") : user), password_(password)
+{
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+DavServer::~DavServer()
+{
+    stop();
+}
+
+QString DavServer::name() const
+{
+    switch (kind_) {
+    case DavServerKind::Radicale:
+        return QStringLiteral("radicale");
+    case DavServerKind::RadicaleBcrypt:
+        return QStringLiteral("radicale-bcrypt");
+    case DavServerKind::Xandikos:
+        return QStringLiteral("xandikos");
+    }
+    return {};
+}
+
+QString DavServer::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/").arg(port_);
+}
+
+QString DavServer::principalPath() const
+{
+    return QLatin1Char('/') + user_ + QLatin1Char('/');
+}
+
+QString DavServer::homePath() const
+{
+    return kind_ == DavServerKind::Xandikos ? QStringLiteral("/user/contacts/") : principalPath();
+}
+
+QString DavServer::bookUrl(const QString &name) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2%3/").arg(port_).arg(homePath(), name);
+}
+
+QByteArray DavServer::output()
+{
+    output_ += process_.readAll();
+    return output_;
+}
+
+bool DavServer::isRunning() const
+{
+    return process_.state() == QProcess::Running;
+}
+
+quint16 DavServer::freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool DavServer::writeHtpasswd(const QString &path)
+{
+    // Few rounds: Radicale checks the hash on every request, and the suite makes hundreds.
+    QProcess hash;
+    hash.start(python, {QStringLiteral("-c"),
+                        QStringLiteral("import bcrypt, sys; "
+                                       "print(bcrypt.hashpw(sys.argv[1].encode(), bcrypt.gensalt(4)).decode())"),
+                        password_});
+    if (!hash.waitForFinished(20000) || hash.exitStatus() != QProcess::NormalExit || hash.exitCode() != 0) {
+        error_ = QStringLiteral("python3-bcrypt could not hash the password: ") +
+                 QString::fromUtf8(hash.readAllStandardError());
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error_ = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    file.write(user_.toUtf8() + ':' + hash.readAllStandardOutput().trimmed() + '\n');
+    return true;
+}
+
+bool DavServer::start()
+{
+    if (isRunning())
+        return true;
+    if (!storage_.isValid() || !config_.isValid()) {
+        error_ = QStringLiteral("no temporary folder");
+        return false;
+    }
+    port_ = freePort();
+    if (port_ == 0) {
+        error_ = QStringLiteral("no free port on 127.0.0.1");
+        return false;
+    }
+    const QString listen = QStringLiteral("127.0.0.1:%1").arg(port_);
+    QString program = python;
+    QStringList args;
+    if (kind_ == DavServerKind::Xandikos) {
+        if (!QFileInfo(xandikos).isFile()) {
+            error_ = QStringLiteral("%1 is not installed").arg(xandikos);
+            return false;
+        }
+        args = {xandikos, QStringLiteral("-d"), storage_.path(), QStringLiteral("--defaults"),
+                QStringLiteral("-l"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port_)};
+    } else {
+        args = {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("--config"), QString(),
+                QStringLiteral("--server-hosts"), listen, QStringLiteral("--storage-filesystem-folder"),
+                storage_.path()};
+        if (kind_ == DavServerKind::RadicaleBcrypt) {
+            const QString htpasswd = config_.filePath(QStringLiteral("htpasswd"));
+            if (!writeHtpasswd(htpasswd))
+                return false;
+            args << QStringLiteral("--auth-type") << QStringLiteral("htpasswd")
+                 << QStringLiteral("--auth-htpasswd-filename") << htpasswd
+                 << QStringLiteral("--auth-htpasswd-encryption") << QStringLiteral("bcrypt");
+        } else {
+            args << QStringLiteral("--auth-type") << QStringLiteral("none");
+        }
+    }
+    process_.start(program, args);
+    if (!process_.waitForStarted(10000)) {
+        error_ = QStringLiteral("%1 does not start: %2").arg(name(), process_.errorString());
+        return false;
+    }
+    const QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired()) {
+        if (!isRunning()) {
+            error_ = QStringLiteral("%1 stopped at once: %2").arg(name(), QString::fromUtf8(output()));
+            return false;
+        }
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port_);
+        if (socket.waitForConnected(200))
+            return true;
+        process_.waitForFinished(100); // lets the server start meanwhile; returns early if it stops
+    }
+    error_ = QStringLiteral("%1 does not answer on %2: %3").arg(name(), listen, QString::fromUtf8(output()));
+    stop();
+    return false;
+}
+
+void DavServer::stop()
+{
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    process_.kill();
+    process_.waitForFinished(10000);
+    output_ += process_.readAll();
+}
+
+} // namespace davtest
