@@ -1,0 +1,453 @@
+#include "support/davserver.h"
+#include "sync/davclient.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+using carddav::DavClient;
+using carddav::Failure;
+using carddav::Listing;
+using carddav::RemoteCard;
+using carddav::Result;
+using davtest::DavServer;
+using davtest::DavServerKind;
+
+Q_DECLARE_METATYPE(carddav::Failure)
+
+namespace {
+
+QByteArray card(const QString &uid, const QString &name, const QByteArray &note = {})
+{
+    QByteArray text = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + uid.toUtf8() + "\r\nFN:" + name.toUtf8() + "\r\nN:" +
+                      name.toUtf8() + ";;;;\r\n";
+    if (!note.isEmpty())
+        text += "NOTE:" + note + "\r\n";
+    return text + "END:VCARD\r\n";
+}
+
+QStringList sortedHrefs(const QList<RemoteCard> &cards)
+{
+    QStringList hrefs;
+    for (const RemoteCard &c : cards)
+        hrefs.append(c.href);
+    hrefs.sort();
+    return hrefs;
+}
+
+QString pathOf(const QString &url)
+{
+    return QUrl(url).path();
+}
+
+// A small HTTP server on 127.0.0.1 that answers every request with a redirect: to the same path
+// on target, or (target empty) to itself again. It notes each request line it was sent.
+class Redirector : public QObject {
+public:
+    Redirector(int status, const QString &target) : status_(status), target_(target)
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server_.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()); }
+    QList<QByteArray> requests;
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        QByteArray &buffer = pending_[socket];
+        buffer += socket->readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        qsizetype length = 0;
+        for (const QByteArray &line : buffer.left(end).split('\n')) {
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        }
+        if (buffer.size() < end + 4 + length)
+            return;
+        const QByteArray requestLine = buffer.left(buffer.indexOf("\r\n"));
+        requests.append(requestLine);
+        pending_.remove(socket);
+        const QByteArray path = requestLine.split(' ').value(1);
+        const QByteArray location =
+            target_.isEmpty() ? url().toUtf8() + path.mid(1) : target_.toUtf8() + path.mid(1);
+        socket->write("HTTP/1.1 " + QByteArray::number(status_) + " Moved\r\nLocation: " + location +
+                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer server_;
+    QHash<QTcpSocket *, QByteArray> pending_;
+    int status_;
+    QString target_;
+};
+
+} // namespace
+
+class TestDavClient : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DavServer> radicale_;
+    std::unique_ptr<DavServer> xandikos_;
+    std::unique_ptr<DavServer> bcrypt_;
+    int books_ = 0;
+
+    DavServer *server(const QString &name)
+    {
+        return name == QLatin1String("xandikos") ? xandikos_.get() : radicale_.get();
+    }
+    static void serverRows()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("radicale") << QStringLiteral("radicale");
+        QTest::newRow("xandikos") << QStringLiteral("xandikos");
+    }
+    std::unique_ptr<DavClient> clientFor(DavServer *s, const QString &base = {})
+    {
+        auto client = std::make_unique<DavClient>(base.isEmpty() ? s->baseUrl() : base, s->user(), s->password());
+        client->setTimeout(10000);
+        return client;
+    }
+    // A fresh address book on s for the current test: its full URL, empty when it cannot be made.
+    QString newBook(DavServer *s, DavClient &client, const QString &displayName = QStringLiteral("Test"))
+    {
+        const QString url = s->bookUrl(QStringLiteral("book%1").arg(++books_));
+        const Result r = client.createAddressBook(url, displayName);
+        if (!r.ok()) {
+            qWarning("%s", qPrintable(r.message));
+            return {};
+        }
+        return url;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        radicale_ = std::make_unique<DavServer>(DavServerKind::Radicale);
+        xandikos_ = std::make_unique<DavServer>(DavServerKind::Xandikos);
+        bcrypt_ = std::make_unique<DavServer>(DavServerKind::RadicaleBcrypt, QStringLiteral("anna"),
+                                              QStringLiteral("richtig"));
+        for (DavServer *s : {radicale_.get(), xandikos_.get(), bcrypt_.get()})
+            QVERIFY2(s->start(), qPrintable(s->errorString()));
+    }
+
+    void cleanupTestCase()
+    {
+        radicale_.reset();
+        xandikos_.reset();
+        bcrypt_.reset();
+    }
+
+    void discovery_data() { serverRows(); }
+    void discovery()
+    {
+        QFETCH(QString, server);
+        DavServer *s = this->server(server);
+        auto client = clientFor(s);
+        const QString name = QStringLiteral("家族 & <friends>");
+        const QString url = newBook(s, *client, name);
+        QVERIFY(!url.isEmpty());
+
+        QList<carddav::AddressBookInfo> books;
+        const Result r = client->discover(books);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        const auto found = std::find_if(books.cbegin(), books.cend(),
+                                        [&](const carddav::AddressBookInfo &b) { return b.url == url; });
+        QVERIFY2(found != books.cend(), qPrintable(url));
+        QCOMPARE(found->displayName, name);
+        QVERIFY(found->supportsSync);
+        for (const auto &b : books)
+            QVERIFY2(b.url.startsWith(s->baseUrl() + s->homePath().mid(1)), qPrintable(b.url));
+    }
+
+    void preconditions_data() { serverRows(); }
+    void preconditions()
+    {
+        QFETCH(QString, server);
+        DavServer *s = this->server(server);
+        auto client = clientFor(s);
+        const QString book = newBook(s, *client);
+        QVERIFY(!book.isEmpty());
+        const QString href = pathOf(book) + QStringLiteral("p1.vcf");
+
+        RemoteCard first;
+        Result r = client->put(href, card(QStringLiteral("p1"), QStringLiteral("First")), {}, first);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(first.href, href);
+        QVERIFY(first.etag.startsWith('"'));
+
+        // A second new card at the same href is refused: the first one is there.
+        RemoteCard again;
+        r = client->put(href, card(QStringLiteral("p1"), QStringLiteral("Other")), {}, again);
+        QCOMPARE(r.failure, Failure::PreconditionFailed);
+        QCOMPARE(r.status, 412);
+        QVERIFY2(r.message.contains(QStringLiteral("p1.vcf")), qPrintable(r.message));
+
+        RemoteCard second;
+        r = client->put(href, card(QStringLiteral("p1"), QStringLiteral("Second")), first.etag, second);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(!second.etag.isEmpty());
+        QVERIFY(second.etag != first.etag);
+
+        RemoteCard stale;
+        r = client->put(href, card(QStringLiteral("p1"), QStringLiteral("Stale")), first.etag, stale);
+        QCOMPARE(r.failure, Failure::PreconditionFailed);
+
+        QList<RemoteCard> fetched;
+        QStringList failed;
+        QVERIFY(client->fetch(book, {href}, fetched, failed).ok());
+        QCOMPARE(fetched.size(), 1);
+        QVERIFY(fetched[0].body.contains("FN:Second\r\n"));
+        QCOMPARE(fetched[0].etag, second.etag);
+
+        QCOMPARE(client->remove(href, first.etag).failure, Failure::PreconditionFailed);
+        r = client->remove(href, second.etag);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(client->remove(href, second.etag).failure, Failure::NotFound);
+
+        QVERIFY(client->fetch(book, {href}, fetched, failed).ok());
+        QVERIFY(fetched.isEmpty());
+        QCOMPARE(failed, QStringList{href});
+    }
+
+    void listing_data() { serverRows(); }
+    void listing()
+    {
+        QFETCH(QString, server);
+        DavServer *s = this->server(server);
+        auto client = clientFor(s);
+        const QString book = newBook(s, *client);
+        QVERIFY(!book.isEmpty());
+        const QString dir = pathOf(book);
+        QHash<QString, QByteArray> etags;
+        for (const char *id : {"a", "b", "c"}) {
+            RemoteCard stored;
+            const QString uid = QString::fromLatin1(id);
+            QVERIFY(client->put(dir + uid + QStringLiteral(".vcf"), card(uid, uid), {}, stored).ok());
+            etags.insert(stored.href, stored.etag);
+        }
+
+        Listing all;
+        Result r = client->list(book, {}, all);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(!all.delta);
+        QCOMPARE(sortedHrefs(all.cards), QStringList({dir + "a.vcf", dir + "b.vcf", dir + "c.vcf"}));
+        for (const RemoteCard &c : all.cards)
+            QCOMPARE(c.etag, etags.value(c.href));
+        QVERIFY(!all.syncToken.isEmpty());
+
+        RemoteCard stored;
+        QVERIFY(client->put(dir + "a.vcf", card("a", "a changed"), etags.value(dir + "a.vcf"), stored).ok());
+        QVERIFY(client->remove(dir + "b.vcf", etags.value(dir + "b.vcf")).ok());
+        QVERIFY(client->put(dir + "d.vcf", card("d", "d"), {}, stored).ok());
+
+        Listing changes;
+        r = client->list(book, all.syncToken, changes);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(changes.delta);
+        QCOMPARE(sortedHrefs(changes.cards), QStringList({dir + "a.vcf", dir + "d.vcf"}));
+        QCOMPARE(changes.removed, QStringList{dir + "b.vcf"});
+        QVERIFY(!changes.syncToken.isEmpty());
+        QVERIFY(changes.syncToken != all.syncToken);
+
+        // Nothing changed since the newest token: an empty delta.
+        Listing none;
+        QVERIFY(client->list(book, changes.syncToken, none).ok());
+        QVERIFY(none.delta);
+        QVERIFY(none.cards.isEmpty());
+        QVERIFY(none.removed.isEmpty());
+
+        // A token the server does not know (Radicale 403, Xandikos 500) gives everything.
+        for (const QByteArray &bad : {QByteArray("no-such-token"), QByteArray("http://radicale.org/ns/sync/00")}) {
+            Listing full;
+            r = client->list(book, bad, full);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QVERIFY(!full.delta);
+            QCOMPARE(sortedHrefs(full.cards), QStringList({dir + "a.vcf", dir + "c.vcf", dir + "d.vcf"}));
+            QVERIFY(full.removed.isEmpty());
+            QVERIFY(!full.syncToken.isEmpty());
+        }
+    }
+
+    void fetchBatches_data()
+    {
+        serverRows();
+    }
+    void fetchBatches()
+    {
+        QFETCH(QString, server);
+        DavServer *s = this->server(server);
+        auto client = clientFor(s);
+        const QString book = newBook(s, *client);
+        QVERIFY(!book.isEmpty());
+        const QString dir = pathOf(book);
+        QStringList hrefs;
+        QHash<QString, QByteArray> etags;
+        for (int i = 0; i < 25; ++i) {
+            RemoteCard stored;
+            const QString uid = QStringLiteral("m%1").arg(i);
+            // the 7th card has a raw control character in its note: its batch cannot be read as XML
+            const QByteArray note = i == 7 ? QByteArray("before\x01" "after") : QByteArray("plain");
+            const Result r = client->put(dir + uid + ".vcf", card(uid, QStringLiteral("名前 %1").arg(i), note), {},
+                                         stored);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            hrefs.append(stored.href);
+            etags.insert(stored.href, stored.etag);
+        }
+        const QString missing = dir + "missing.vcf";
+        client->setBatchSize(10);
+        QList<RemoteCard> out;
+        QStringList failed;
+        const Result r = client->fetch(book, QStringList(hrefs) << missing, out, failed);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(failed, QStringList{missing});
+        QStringList expected = hrefs;
+        expected.sort();
+        QCOMPARE(sortedHrefs(out), expected);
+        for (const RemoteCard &c : out) {
+            const int i = QFileInfo(c.href).baseName().mid(1).toInt();
+            QVERIFY2(c.body.contains(QStringLiteral("FN:名前 %1\r\n").arg(i).toUtf8()), c.body.constData());
+            QCOMPARE(c.body.count('\n'), c.body.count("\r\n")); // lines end as in the card
+            QCOMPARE(c.etag, etags.value(c.href));
+            QCOMPARE(c.body.contains("NOTE:before\x01" "after\r\n"), i == 7);
+        }
+    }
+
+    void authentication_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Failure>("failure");
+        QTest::newRow("right password") << "anna" << "richtig" << Failure::None;
+        QTest::newRow("wrong password") << "anna" << "falsch" << Failure::Unauthorized;
+        QTest::newRow("unknown user") << "bert" << "richtig" << Failure::Unauthorized;
+        QTest::newRow("no credentials") << "" << "" << Failure::Unauthorized;
+    }
+    void authentication()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(Failure, failure);
+        static QString book;
+        if (book.isEmpty()) {
+            auto owner = clientFor(bcrypt_.get());
+            book = newBook(bcrypt_.get(), *owner);
+            RemoteCard stored;
+            QVERIFY(owner->put(pathOf(book) + "x.vcf", card("x", "x"), {}, stored).ok());
+        }
+        QVERIFY(!book.isEmpty());
+        DavClient client(bcrypt_->baseUrl(), user, password);
+        Listing listing;
+        Result r = client.list(book, {}, listing);
+        QCOMPARE(r.failure, failure);
+        if (failure == Failure::None) {
+            QCOMPARE(listing.cards.size(), 1);
+        } else {
+            QCOMPARE(r.status, 401);
+            QVERIFY2(r.message.contains(book), qPrintable(r.message));
+        }
+        QList<carddav::AddressBookInfo> books;
+        r = client.discover(books);
+        QCOMPARE(r.failure, failure);
+        QCOMPARE(books.size(), failure == Failure::None ? 1 : 0);
+    }
+
+    void unreachable_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("nothing listens") << false;
+        QTest::newRow("no answer") << true;
+    }
+    void unreachable()
+    {
+        QFETCH(bool, silent);
+        QTcpServer quiet; // accepts connections (the kernel does) and never answers
+        quint16 port = 0;
+        if (silent) {
+            QVERIFY(quiet.listen(QHostAddress::LocalHost, 0));
+            port = quiet.serverPort();
+        } else {
+            port = DavServer::freePort();
+        }
+        const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+        DavClient client(base, QStringLiteral("user"), QStringLiteral("pw"));
+        client.setTimeout(1000);
+        QElapsedTimer clock;
+        clock.start();
+        Listing listing;
+        const Result r = client.list(base + "user/book/", {}, listing);
+        QCOMPARE(r.failure, Failure::Unreachable);
+        QVERIFY2(r.message.contains(base + "user/book/"), qPrintable(r.message));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed()))); // not hanging
+        RemoteCard stored;
+        QCOMPARE(client.put(base + "user/book/x.vcf", card("x", "x"), {}, stored).failure, Failure::Unreachable);
+    }
+
+    void redirect_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("status");
+        for (const char *s : {"radicale", "xandikos"}) {
+            for (int status : {301, 302, 307, 308})
+                QTest::addRow("%s %d", s, status) << QString::fromLatin1(s) << status;
+        }
+    }
+    void redirect()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, status);
+        DavServer *s = this->server(server);
+        auto direct = clientFor(s);
+        const QString book = newBook(s, *direct, QStringLiteral("Moved"));
+        QVERIFY(!book.isEmpty());
+        RemoteCard stored;
+        QVERIFY(direct->put(pathOf(book) + "r.vcf", card("r", "r"), {}, stored).ok());
+
+        // Everything at the old address has moved to the real server, path for path.
+        Redirector moved(status, s->baseUrl());
+        auto client = clientFor(s, moved.url());
+        QList<carddav::AddressBookInfo> books;
+        Result r = client->discover(books);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(std::any_of(books.cbegin(), books.cend(),
+                            [&](const carddav::AddressBookInfo &b) { return b.url == book; }));
+        QVERIFY(!moved.requests.isEmpty());
+        QCOMPARE(moved.requests.first(), QByteArray("PROPFIND /.well-known/carddav HTTP/1.1"));
+
+        moved.requests.clear();
+        Listing listing;
+        r = client->list(moved.url() + pathOf(book).mid(1), {}, listing);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(sortedHrefs(listing.cards), QStringList{stored.href});
+        QCOMPARE(moved.requests, QList<QByteArray>{"REPORT " + pathOf(book).toUtf8() + " HTTP/1.1"});
+    }
+
+    void redirectLoop()
+    {
+        Redirector loop(301, QString());
+        DavClient client(loop.url(), QString(), QString());
+        client.setTimeout(5000);
+        Listing listing;
+        const Result r = client.list(loop.url() + "book/", {}, listing);
+        QCOMPARE(r.failure, Failure::ServerError);
+        QCOMPARE(r.status, 301);
+        // the first request and five redirects, for the REPORT, then again for the PROPFIND
+        QCOMPARE(moved(loop), 12);
+    }
+
+private:
+    static int moved(const Redirector &r) { return int(r.requests.size()); }
+};
+
+QTEST_GUILESS_MAIN(TestDavClient)
+#include "tst_davclient.moc"
