@@ -100,8 +100,9 @@ DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, 
     for (const auto &h : headers)
         request.setRawHeader(h.first, h.second);
     // Credentials go only to the server's own host, and never from https down to http.
-    const bool sameHost = url.host().compare(base_.host(), Qt::CaseInsensitive) == 0 &&
-                          !(base_.scheme() == QLatin1String("https") && url.scheme() != QLatin1String("https"));
+    const bool sameHost =
+        url.host().compare(base_.host(), Qt::CaseInsensitive) == 0 &&
+        !(base_.scheme() == QLatin1String("https") && url.scheme() != QLatin1String("https"));
     if (!authorization_.isEmpty() && sameHost)
         request.setRawHeader("Authorization", authorization_);
 
@@ -203,8 +204,8 @@ Result DavClient::unreadable(const QByteArray &method, const Reply &reply, const
     r.failure = Failure::ServerError;
     r.status = reply.status;
     r.message = QStringLiteral("%1 %2: the answer cannot be read (%3)")
-                    .arg(QString::fromLatin1(method), reply.url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded),
-                         why);
+                    .arg(QString::fromLatin1(method),
+                         reply.url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded), why);
     return r;
 }
 
@@ -368,7 +369,8 @@ Result DavClient::fetch(const QString &collectionUrl, const QStringList &hrefs, 
     return {};
 }
 
-Result DavClient::put(const QString &href, const QByteArray &body, const QByteArray &ifMatch, RemoteCard &stored)
+Result DavClient::put(const QString &href, const QByteArray &body, const QByteArray &ifMatch,
+                      RemoteCard &stored)
 {
     stored = RemoteCard();
     Headers headers{{"Content-Type", vcardType}};
@@ -380,7 +382,8 @@ Result DavClient::put(const QString &href, const QByteArray &body, const QByteAr
     if (reply.networkFailed || !isSuccess(reply.status))
         return failureOf("PUT", reply);
     const QByteArray location = reply.header("Location");
-    stored.href = location.isEmpty() ? hrefPath(href, base_) : hrefPath(QString::fromUtf8(location), reply.url);
+    stored.href =
+        location.isEmpty() ? hrefPath(href, base_) : hrefPath(QString::fromUtf8(location), reply.url);
     stored.etag = reply.header("ETag");
     return {};
 }
@@ -449,8 +452,8 @@ Result DavClient::discover(QList<AddressBookInfo> &out)
             if (!response.isAddressBook)
                 continue;
             const QUrl url = reply.url.resolved(QUrl(hrefPath(response.href, reply.url), QUrl::TolerantMode));
-            out.append(AddressBookInfo{url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded), response.displayName,
-                        response.supportsSync});
+            out.append(AddressBookInfo{url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded),
+                                       response.displayName, response.supportsSync});
         }
         if (!out.isEmpty() || home == base_)
             break;

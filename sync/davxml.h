@@ -31,10 +31,10 @@ QByteArray mkcolAddressBook(const QString &displayName);
 // One DAV:response of a multistatus. Properties are taken only from a propstat whose status is
 // 2xx; a property the server reports as 404 stays at its default.
 struct Response {
-    QString href;              // the first DAV:href, as written
-    int status = 0;            // the response's own DAV:status (a removed card: 404), else 0
-    QByteArray etag;           // getetag, quotes kept
-    QByteArray addressData;    // address-data, line ends as the vCard has them (CRLF)
+    QString href;           // the first DAV:href, as written
+    int status = 0;         // the response's own DAV:status (a removed card: 404), else 0
+    QByteArray etag;        // getetag, quotes kept
+    QByteArray addressData; // address-data, line ends as the vCard has them (CRLF)
     bool hasAddressData = false;
     bool isCollection = false;
     bool isAddressBook = false;

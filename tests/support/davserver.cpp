@@ -84,10 +84,11 @@ bool DavServer::writeHtpasswd(const QString &path)
 {
     // Few rounds: Radicale checks the hash on every request, and the suite makes hundreds.
     QProcess hash;
-    hash.start(python, {QStringLiteral("-c"),
-                        QStringLiteral("import bcrypt, sys; "
-                                       "print(bcrypt.hashpw(sys.argv[1].encode(), bcrypt.gensalt(4)).decode())"),
-                        password_});
+    hash.start(python,
+               {QStringLiteral("-c"),
+                QStringLiteral("import bcrypt, sys; "
+                               "print(bcrypt.hashpw(sys.argv[1].encode(), bcrypt.gensalt(4)).decode())"),
+                password_});
     if (!hash.waitForFinished(20000) || hash.exitStatus() != QProcess::NormalExit || hash.exitCode() != 0) {
         error_ = QStringLiteral("python3-bcrypt could not hash the password: ") +
                  QString::fromUtf8(hash.readAllStandardError());
@@ -123,11 +124,22 @@ bool DavServer::start()
             error_ = QStringLiteral("%1 is not installed").arg(xandikos);
             return false;
         }
-        args = {xandikos, QStringLiteral("-d"), storage_.path(), QStringLiteral("--defaults"),
-                QStringLiteral("-l"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port_)};
+        args = {xandikos,
+                QStringLiteral("-d"),
+                storage_.path(),
+                QStringLiteral("--defaults"),
+                QStringLiteral("-l"),
+                QStringLiteral("127.0.0.1"),
+                QStringLiteral("-p"),
+                QString::number(port_)};
     } else {
-        args = {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("--config"), QString(),
-                QStringLiteral("--server-hosts"), listen, QStringLiteral("--storage-filesystem-folder"),
+        args = {QStringLiteral("-m"),
+                QStringLiteral("radicale"),
+                QStringLiteral("--config"),
+                QString(),
+                QStringLiteral("--server-hosts"),
+                listen,
+                QStringLiteral("--storage-filesystem-folder"),
                 storage_.path()};
         if (kind_ == DavServerKind::RadicaleBcrypt) {
             const QString htpasswd = config_.filePath(QStringLiteral("htpasswd"));

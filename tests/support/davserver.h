@@ -10,9 +10,9 @@
 namespace davtest {
 
 enum class DavServerKind {
-    Radicale,        // /usr/bin/python3 -m radicale, no authentication (any user name logs in)
-    RadicaleBcrypt,  // the same with an htpasswd file of bcrypt hashes: only user/password logs in
-    Xandikos,        // xandikos --defaults: a principal /user/ with /user/contacts/addressbook/
+    Radicale,       // /usr/bin/python3 -m radicale, no authentication (any user name logs in)
+    RadicaleBcrypt, // the same with an htpasswd file of bcrypt hashes: only user/password logs in
+    Xandikos,       // xandikos --defaults: a principal /user/ with /user/contacts/addressbook/
 };
 
 class DavServer {

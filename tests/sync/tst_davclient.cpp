@@ -23,8 +23,8 @@ namespace {
 
 QByteArray card(const QString &uid, const QString &name, const QByteArray &note = {})
 {
-    QByteArray text = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + uid.toUtf8() + "\r\nFN:" + name.toUtf8() + "\r\nN:" +
-                      name.toUtf8() + ";;;;\r\n";
+    QByteArray text = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + uid.toUtf8() + "\r\nFN:" + name.toUtf8() +
+                      "\r\nN:" + name.toUtf8() + ";;;;\r\n";
     if (!note.isEmpty())
         text += "NOTE:" + note + "\r\n";
     return text + "END:VCARD\r\n";
@@ -45,10 +45,13 @@ QString pathOf(const QString &url)
 }
 
 // A small HTTP server on 127.0.0.1 that answers every request with a redirect: to the same path
-// on target, or (target empty) to itself again. It notes each request line it was sent.
+// on target, or (target empty) to itself again. It notes each request line it was sent. With
+// refuseReports it answers every REPORT itself with that status, as a server without
+// sync-collection and addressbook-multiget would.
 class Redirector : public QObject {
 public:
-    Redirector(int status, const QString &target) : status_(status), target_(target)
+    Redirector(int status, const QString &target, int refuseReports = 0)
+        : status_(status), refuseReports_(refuseReports), target_(target)
     {
         server_.listen(QHostAddress::LocalHost, 0);
         connect(&server_, &QTcpServer::newConnection, this, [this] {
@@ -77,6 +80,12 @@ private:
         const QByteArray requestLine = buffer.left(buffer.indexOf("\r\n"));
         requests.append(requestLine);
         pending_.remove(socket);
+        if (refuseReports_ != 0 && requestLine.startsWith("REPORT ")) {
+            socket->write("HTTP/1.1 " + QByteArray::number(refuseReports_) +
+                          " Refused\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
         const QByteArray path = requestLine.split(' ').value(1);
         const QByteArray location =
             target_.isEmpty() ? url().toUtf8() + path.mid(1) : target_.toUtf8() + path.mid(1);
@@ -88,6 +97,7 @@ private:
     QTcpServer server_;
     QHash<QTcpSocket *, QByteArray> pending_;
     int status_;
+    int refuseReports_;
     QString target_;
 };
 
@@ -114,7 +124,8 @@ private:
     }
     std::unique_ptr<DavClient> clientFor(DavServer *s, const QString &base = {})
     {
-        auto client = std::make_unique<DavClient>(base.isEmpty() ? s->baseUrl() : base, s->user(), s->password());
+        auto client =
+            std::make_unique<DavClient>(base.isEmpty() ? s->baseUrl() : base, s->user(), s->password());
         client->setTimeout(10000);
         return client;
     }
@@ -170,10 +181,17 @@ private slots:
             QVERIFY2(b.url.startsWith(s->baseUrl() + s->homePath().mid(1)), qPrintable(b.url));
     }
 
-    void preconditions_data() { serverRows(); }
+    void preconditions_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<Failure>("sameUid"); // a second card with the UID of the first
+        QTest::newRow("radicale") << QStringLiteral("radicale") << Failure::Refused; // 409
+        QTest::newRow("xandikos") << QStringLiteral("xandikos") << Failure::None;
+    }
     void preconditions()
     {
         QFETCH(QString, server);
+        QFETCH(Failure, sameUid);
         DavServer *s = this->server(server);
         auto client = clientFor(s);
         const QString book = newBook(s, *client);
@@ -192,6 +210,13 @@ private slots:
         QCOMPARE(r.failure, Failure::PreconditionFailed);
         QCOMPARE(r.status, 412);
         QVERIFY2(r.message.contains(QStringLiteral("p1.vcf")), qPrintable(r.message));
+
+        RemoteCard twin;
+        r = client->put(pathOf(book) + "twin.vcf", card(QStringLiteral("p1"), QStringLiteral("Twin")), {},
+                        twin);
+        QCOMPARE(r.failure, sameUid);
+        if (!r.ok())
+            QVERIFY2(r.message.contains(QStringLiteral("twin.vcf")), qPrintable(r.message));
 
         RemoteCard second;
         r = client->put(href, card(QStringLiteral("p1"), QStringLiteral("Second")), first.etag, second);
@@ -268,7 +293,8 @@ private slots:
         QVERIFY(none.removed.isEmpty());
 
         // A token the server does not know (Radicale 403, Xandikos 500) gives everything.
-        for (const QByteArray &bad : {QByteArray("no-such-token"), QByteArray("http://radicale.org/ns/sync/00")}) {
+        for (const QByteArray &bad :
+             {QByteArray("no-such-token"), QByteArray("http://radicale.org/ns/sync/00")}) {
             Listing full;
             r = client->list(book, bad, full);
             QVERIFY2(r.ok(), qPrintable(r.message));
@@ -279,10 +305,7 @@ private slots:
         }
     }
 
-    void fetchBatches_data()
-    {
-        serverRows();
-    }
+    void fetchBatches_data() { serverRows(); }
     void fetchBatches()
     {
         QFETCH(QString, server);
@@ -297,9 +320,11 @@ private slots:
             RemoteCard stored;
             const QString uid = QStringLiteral("m%1").arg(i);
             // the 7th card has a raw control character in its note: its batch cannot be read as XML
-            const QByteArray note = i == 7 ? QByteArray("before\x01" "after") : QByteArray("plain");
-            const Result r = client->put(dir + uid + ".vcf", card(uid, QStringLiteral("名前 %1").arg(i), note), {},
-                                         stored);
+            const QByteArray note = i == 7 ? QByteArray("before\x01"
+                                                        "after")
+                                           : QByteArray("plain");
+            const Result r = client->put(dir + uid + ".vcf",
+                                         card(uid, QStringLiteral("名前 %1").arg(i), note), {}, stored);
             QVERIFY2(r.ok(), qPrintable(r.message));
             hrefs.append(stored.href);
             etags.insert(stored.href, stored.etag);
@@ -319,7 +344,9 @@ private slots:
             QVERIFY2(c.body.contains(QStringLiteral("FN:名前 %1\r\n").arg(i).toUtf8()), c.body.constData());
             QCOMPARE(c.body.count('\n'), c.body.count("\r\n")); // lines end as in the card
             QCOMPARE(c.etag, etags.value(c.href));
-            QCOMPARE(c.body.contains("NOTE:before\x01" "after\r\n"), i == 7);
+            QCOMPARE(c.body.contains("NOTE:before\x01"
+                                     "after\r\n"),
+                     i == 7);
         }
     }
 
@@ -328,10 +355,14 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<Failure>("failure");
-        QTest::newRow("right password") << "anna" << "richtig" << Failure::None;
-        QTest::newRow("wrong password") << "anna" << "falsch" << Failure::Unauthorized;
-        QTest::newRow("unknown user") << "bert" << "richtig" << Failure::Unauthorized;
-        QTest::newRow("no credentials") << "" << "" << Failure::Unauthorized;
+        QTest::newRow("right password") << "anna"
+                                        << "richtig" << Failure::None;
+        QTest::newRow("wrong password") << "anna"
+                                        << "falsch" << Failure::Unauthorized;
+        QTest::newRow("unknown user") << "bert"
+                                      << "richtig" << Failure::Unauthorized;
+        QTest::newRow("no credentials") << ""
+                                        << "" << Failure::Unauthorized;
     }
     void authentication()
     {
@@ -390,7 +421,8 @@ private slots:
         QVERIFY2(r.message.contains(base + "user/book/"), qPrintable(r.message));
         QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed()))); // not hanging
         RemoteCard stored;
-        QCOMPARE(client.put(base + "user/book/x.vcf", card("x", "x"), {}, stored).failure, Failure::Unreachable);
+        QCOMPARE(client.put(base + "user/book/x.vcf", card("x", "x"), {}, stored).failure,
+                 Failure::Unreachable);
     }
 
     void redirect_data()
@@ -430,6 +462,61 @@ private slots:
         QVERIFY2(r.ok(), qPrintable(r.message));
         QCOMPARE(sortedHrefs(listing.cards), QStringList{stored.href});
         QCOMPARE(moved.requests, QList<QByteArray>{"REPORT " + pathOf(book).toUtf8() + " HTTP/1.1"});
+    }
+
+    // A server that answers no REPORT: everything is listed by PROPFIND and fetched by GET, with
+    // or without a token.
+    void withoutReports_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("status");
+        for (const char *s : {"radicale", "xandikos"}) {
+            for (int status : {403, 405, 501})
+                QTest::addRow("%s %d", s, status) << QString::fromLatin1(s) << status;
+        }
+    }
+    void withoutReports()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, status);
+        DavServer *s = this->server(server);
+        auto direct = clientFor(s);
+        const QString book = newBook(s, *direct);
+        QVERIFY(!book.isEmpty());
+        const QString dir = pathOf(book);
+        QHash<QString, QByteArray> etags;
+        for (const char *id : {"u", "v"}) {
+            RemoteCard stored;
+            QVERIFY(direct->put(dir + id + ".vcf", card(id, id), {}, stored).ok());
+            etags.insert(stored.href, stored.etag);
+        }
+        Listing before;
+        QVERIFY(direct->list(book, {}, before).ok());
+
+        Redirector plain(307, s->baseUrl(), status);
+        auto client = clientFor(s, plain.url());
+        const QString oldBook = plain.url() + dir.mid(1);
+        for (const QByteArray &token : {QByteArray(), before.syncToken}) {
+            Listing listing;
+            const Result r = client->list(oldBook, token, listing);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QVERIFY(!listing.delta);
+            QVERIFY(listing.syncToken.isEmpty());
+            QCOMPARE(sortedHrefs(listing.cards), QStringList({dir + "u.vcf", dir + "v.vcf"}));
+            for (const RemoteCard &c : listing.cards)
+                QCOMPARE(c.etag, etags.value(c.href));
+        }
+        QList<RemoteCard> out;
+        QStringList failed;
+        const Result r =
+            client->fetch(oldBook, {dir + "u.vcf", dir + "gone.vcf", dir + "v.vcf"}, out, failed);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(failed, QStringList{dir + "gone.vcf"});
+        QCOMPARE(sortedHrefs(out), QStringList({dir + "u.vcf", dir + "v.vcf"}));
+        for (const RemoteCard &c : out) {
+            QCOMPARE(c.etag, etags.value(c.href));
+            QVERIFY(c.body.contains("UID:" + QFileInfo(c.href).baseName().toUtf8() + "\r\n"));
+        }
     }
 
     void redirectLoop()
