@@ -439,15 +439,18 @@ Result DavClient::discover(QList<AddressBookInfo> &out)
         }
     }
 
-    // The address books in the home; where there are none, the base URL may name one itself.
+    // The address books in the home; where there are none, the base URL may name one itself (a
+    // user who gave the book's own URL), which is looked at without complaint if it cannot be.
     for (const QUrl &where : {home, base_}) {
-        const Reply reply = propfind(where, where == home ? 1 : 0, davxml::propfindCollections());
-        if (reply.status != 207)
-            return failureOf("PROPFIND", reply);
+        const bool inHome = where == home;
+        const Reply reply = propfind(where, inHome ? 1 : 0, davxml::propfindCollections());
         davxml::Multistatus ms;
         QString why;
-        if (!davxml::parseMultistatus(reply.body, ms, &why))
-            return unreadable("PROPFIND", reply, why);
+        if (reply.status != 207 || !davxml::parseMultistatus(reply.body, ms, &why)) {
+            if (!inHome)
+                break;
+            return reply.status == 207 ? unreadable("PROPFIND", reply, why) : failureOf("PROPFIND", reply);
+        }
         for (const davxml::Response &response : ms.responses) {
             if (!response.isAddressBook)
                 continue;

@@ -1,5 +1,6 @@
 #include "support/davserver.h"
 #include "sync/davclient.h"
+#include "sync/davxml.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -517,6 +518,105 @@ private slots:
             QCOMPARE(c.etag, etags.value(c.href));
             QVERIFY(c.body.contains("UID:" + QFileInfo(c.href).baseName().toUtf8() + "\r\n"));
         }
+    }
+
+    // Hrefs as servers write them, each as the absolute path the sync keeps.
+    void hrefPaths_data()
+    {
+        QTest::addColumn<QString>("href");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("path") << "/user/book/a%40b.vcf"
+                              << "/user/book/a%40b.vcf";
+        QTest::newRow("full URL") << "http://127.0.0.1:5232/user/book/a%40b.vcf"
+                                  << "/user/book/a%40b.vcf";
+        QTest::newRow("https URL, query") << "HTTPS://h.example/dav/x.vcf?v=1"
+                                          << "/dav/x.vcf";
+        QTest::newRow("host only") << "http://127.0.0.1:5232"
+                                   << "/";
+        QTest::newRow("relative") << "a%20b.vcf"
+                                  << "/user/book/a%20b.vcf";
+        QTest::newRow("relative up") << "../other/c.vcf"
+                                     << "/user/other/c.vcf";
+    }
+    void hrefPaths()
+    {
+        QFETCH(QString, href);
+        QFETCH(QString, path);
+        QCOMPARE(DavClient::hrefPath(href, QUrl(QStringLiteral("http://127.0.0.1:5232/user/book/"))), path);
+    }
+
+    // Answers read whatever their prefixes and order; properties the server reports as not found
+    // stay empty; a control character makes the answer unreadable rather than cut short.
+    void multistatus_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<QByteArray>("etag");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("status before prop")
+            << QByteArray("<ns0:multistatus xmlns:ns0=\"DAV:\"><ns0:response><ns0:href>/b/a.vcf</ns0:href>"
+                          "<ns0:propstat><ns0:status>HTTP/1.1 200 OK</ns0:status><ns0:prop><ns0:getetag>\"1\""
+                          "</ns0:getetag></ns0:prop></ns0:propstat></ns0:response><ns0:sync-token>t1"
+                          "</ns0:sync-token></ns0:multistatus>")
+            << true << QByteArray("\"1\"") << 0 << QByteArray("t1");
+        QTest::newRow("default namespace, 404 propstat")
+            << QByteArray("<?xml version='1.0'?><multistatus xmlns=\"DAV:\"><response><href>/b/a.vcf</href>"
+                          "<propstat><prop><getetag>\"2\"</getetag></prop><status>HTTP/1.1 200 OK</status>"
+                          "</propstat><propstat><prop><getetag>\"wrong\"</getetag></prop>"
+                          "<status>HTTP/1.1 404 Not Found</status></propstat></response></multistatus>")
+            << true << QByteArray("\"2\"") << 0 << QByteArray();
+        QTest::newRow("removed card")
+            << QByteArray("<d:multistatus xmlns:d=\"DAV:\"><d:sync-token>t2</d:sync-token><d:response>"
+                          "<d:href>/b/a.vcf</d:href><d:status>HTTP/1.1 404 Not Found</d:status></d:response>"
+                          "</d:multistatus>")
+            << true << QByteArray() << 404 << QByteArray("t2");
+        QTest::newRow("control character in a card")
+            << QByteArray(
+                   "<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:carddav\"><d:response>"
+                   "<d:href>/b/a.vcf</d:href><d:propstat><d:prop><c:address-data>NOTE:a\x01"
+                   "b</c:address-data></d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>"
+                   "</d:response></d:multistatus>")
+            << false << QByteArray() << 0 << QByteArray();
+        QTest::newRow("cut short")
+            << QByteArray("<d:multistatus xmlns:d=\"DAV:\"><d:response><d:href>/b/a.vcf</d:href>") << false
+            << QByteArray() << 0 << QByteArray();
+        QTest::newRow("not a multistatus")
+            << QByteArray("<d:error xmlns:d=\"DAV:\"><d:valid-sync-token/></d:error>") << false
+            << QByteArray() << 0 << QByteArray();
+    }
+    void multistatus()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(bool, readable);
+        QFETCH(QByteArray, etag);
+        QFETCH(int, status);
+        QFETCH(QByteArray, token);
+        davxml::Multistatus ms;
+        QString why;
+        QCOMPARE(davxml::parseMultistatus(xml, ms, &why), readable);
+        QCOMPARE(why.isEmpty(), readable);
+        if (!readable)
+            return;
+        QCOMPARE(ms.responses.size(), 1);
+        QCOMPARE(ms.responses[0].href, QStringLiteral("/b/a.vcf"));
+        QCOMPARE(ms.responses[0].etag, etag);
+        QCOMPARE(ms.responses[0].status, status);
+        QCOMPARE(ms.syncToken, token);
+    }
+
+    // Whatever a display name holds, the MKCOL body stays well-formed XML and keeps the rest.
+    void mkcolBody()
+    {
+        const QByteArray body = davxml::mkcolAddressBook(QStringLiteral("A\x01<B>&\x7f 家\xfffe"));
+        QXmlStreamReader r(body);
+        QString name;
+        while (!r.atEnd()) {
+            if (r.readNext() == QXmlStreamReader::StartElement && r.name() == QLatin1String("displayname"))
+                name = r.readElementText();
+        }
+        QVERIFY2(!r.hasError(), qPrintable(r.errorString()));
+        QCOMPARE(name, QStringLiteral("A<B>&\x7f 家"));
     }
 
     void redirectLoop()
