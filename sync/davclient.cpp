@@ -45,6 +45,11 @@ bool isFinal(const Result &r)
 
 } // namespace
 
+bool sameHref(const QString &a, const QString &b)
+{
+    return pathKey(DavClient::hrefPath(a, QUrl())) == pathKey(DavClient::hrefPath(b, QUrl()));
+}
+
 DavClient::DavClient(const QString &baseUrl, const QString &user, const QString &password)
     : base_(QUrl(baseUrl, QUrl::TolerantMode))
 {

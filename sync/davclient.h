@@ -20,6 +20,10 @@ struct AddressBookInfo {
     bool supportsSync = false;
 };
 
+// Whether two hrefs name the same resource: servers write "@" as "%40" in their listings whatever
+// the href a card was stored at, and a collection with or without its trailing slash.
+bool sameHref(const QString &a, const QString &b);
+
 // The CardDAV client the sync talks to: WebDAV requests over one QNetworkAccessManager, each call
 // waiting for its answer (a local event loop) or for the time-out. Redirects are followed here,
 // keeping the method and body (Qt's own policy turns a PROPFIND into a GET on 301/302); Basic

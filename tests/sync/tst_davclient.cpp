@@ -545,6 +545,33 @@ private slots:
         QCOMPARE(DavClient::hrefPath(href, QUrl(QStringLiteral("http://127.0.0.1:5232/user/book/"))), path);
     }
 
+    void sameHrefs_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("@ written as %40") << "/u/b/a@b.vcf"
+                                          << "/u/b/a%40b.vcf" << true;
+        QTest::newRow("hex case") << "/u/b/%e6%97%a5.vcf"
+                                  << "/u/b/%E6%97%A5.vcf" << true;
+        QTest::newRow("full URL") << "http://127.0.0.1:1/u/b/x.vcf"
+                                  << "/u/b/x.vcf" << true;
+        QTest::newRow("trailing slash") << "/u/b/"
+                                        << "/u/b" << true;
+        QTest::newRow("other card") << "/u/b/x.vcf"
+                                    << "/u/b/y.vcf" << false;
+        QTest::newRow("other book") << "/u/b/x.vcf"
+                                    << "/u/c/x.vcf" << false;
+    }
+    void sameHrefs()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, same);
+        QCOMPARE(carddav::sameHref(a, b), same);
+        QCOMPARE(carddav::sameHref(b, a), same);
+    }
+
     // Answers read whatever their prefixes and order; properties the server reports as not found
     // stay empty; a control character makes the answer unreadable rather than cut short.
     void multistatus_data()
