@@ -102,6 +102,54 @@ private:
     QString target_;
 };
 
+// A small HTTP server on 127.0.0.1 that gives its answers in turn (the last one again once they run
+// out), noting each request whole: request line, headers and body.
+class CannedServer : public QObject {
+public:
+    explicit CannedServer(const QList<QByteArray> &answers) : answers_(answers)
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server_.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()); }
+    QList<QByteArray> requests;
+
+    static QByteArray answer(const QByteArray &statusLine, const QByteArray &headers,
+                             const QByteArray &body = {})
+    {
+        return "HTTP/1.1 " + statusLine + "\r\n" + headers +
+               "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        QByteArray &buffer = pending_[socket];
+        buffer += socket->readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        qsizetype length = 0;
+        for (const QByteArray &line : buffer.left(end).split('\n')) {
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        }
+        if (buffer.size() < end + 4 + length)
+            return;
+        requests.append(buffer);
+        pending_.remove(socket);
+        socket->write(answers_.value(std::min(requests.size(), answers_.size()) - 1));
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer server_;
+    QHash<QTcpSocket *, QByteArray> pending_;
+    QList<QByteArray> answers_;
+};
+
 } // namespace
 
 class TestDavClient : public QObject {
@@ -644,6 +692,86 @@ private slots:
         }
         QVERIFY2(!r.hasError(), qPrintable(r.errorString()));
         QCOMPARE(name, QStringLiteral("A<B>&\x7f 家"));
+    }
+
+    // What a PUT answer says of the stored card: where it is (Location, resolved against the card's
+    // URL) and its etag; and what the PUT said of the card: its type, the precondition, the login.
+    void putAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QByteArray>("ifMatch");
+        QTest::addColumn<QString>("href");
+        QTest::addColumn<QByteArray>("etag");
+        QTest::newRow("etag only") << QByteArray("ETag: \"e1\"\r\n") << QByteArray() << "/b/x.vcf"
+                                   << QByteArray("\"e1\"");
+        QTest::newRow("no etag") << QByteArray() << QByteArray("\"e0\"") << "/b/x.vcf" << QByteArray();
+        QTest::newRow("relative Location") << QByteArray("Location: ../moved/y.vcf\r\nETag: \"e2\"\r\n")
+                                           << QByteArray() << "/moved/y.vcf" << QByteArray("\"e2\"");
+        QTest::newRow("full Location") << QByteArray("Location: http://127.0.0.1:9/c/z%40q.vcf\r\n")
+                                       << QByteArray("\"e0\"") << "/c/z%40q.vcf" << QByteArray();
+    }
+    void putAnswer()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(QByteArray, ifMatch);
+        QFETCH(QString, href);
+        QFETCH(QByteArray, etag);
+        CannedServer fake(
+            {CannedServer::answer(ifMatch.isEmpty() ? "201 Created" : "204 No Content", headers)});
+        DavClient client(fake.url(), QStringLiteral("ich"), QStringLiteral("pw"));
+        RemoteCard stored;
+        const Result r = client.put(QStringLiteral("/b/x.vcf"), card("x", "x"), ifMatch, stored);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(stored.href, href);
+        QCOMPARE(stored.etag, etag);
+        QCOMPARE(fake.requests.size(), 1);
+        const QByteArray request = fake.requests[0];
+        QVERIFY2(request.startsWith("PUT /b/x.vcf HTTP/1.1\r\n"), request.constData());
+        QVERIFY2(request.contains("\r\nContent-Type: text/vcard; charset=utf-8\r\n"), request.constData());
+        QVERIFY2(request.contains("\r\nAuthorization: Basic " + QByteArray("ich:pw").toBase64() + "\r\n"),
+                 request.constData());
+        if (ifMatch.isEmpty())
+            QVERIFY2(request.contains("\r\nIf-None-Match: *\r\n"), request.constData());
+        else
+            QVERIFY2(request.contains("\r\nIf-Match: " + ifMatch + "\r\n"), request.constData());
+        QVERIFY(request.endsWith(card("x", "x")));
+    }
+
+    // A server may cut a sync answer short (507 on the collection itself): the client asks again
+    // with the token it got until the answer is whole.
+    void truncatedSync()
+    {
+        const QByteArray head = "Content-Type: application/xml\r\n";
+        const QByteArray first =
+            "<d:multistatus xmlns:d=\"DAV:\"><d:response><d:href>/b/a.vcf</d:href><d:propstat>"
+            "<d:prop><d:getetag>\"a\"</d:getetag></d:prop><d:status>HTTP/1.1 200 OK</d:status>"
+            "</d:propstat></d:response><d:response><d:href>http://127.0.0.1/b/</d:href>"
+            "<d:status>HTTP/1.1 507 Insufficient Storage</d:status></d:response>"
+            "<d:sync-token>t1</d:sync-token></d:multistatus>";
+        const QByteArray second =
+            "<d:multistatus xmlns:d=\"DAV:\"><d:response><d:href>/b/c.vcf</d:href><d:status>"
+            "HTTP/1.1 404 Not Found</d:status></d:response><d:sync-token>t2</d:sync-token>"
+            "</d:multistatus>";
+        CannedServer fake({CannedServer::answer("207 Multi-Status", head, first),
+                           CannedServer::answer("207 Multi-Status", head, second)});
+        DavClient client(fake.url(), QString(), QString());
+        Listing listing;
+        const Result r = client.list(fake.url() + "b/", "t0", listing);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(listing.delta);
+        QCOMPARE(sortedHrefs(listing.cards), QStringList{"/b/a.vcf"});
+        QCOMPARE(listing.removed, QStringList{"/b/c.vcf"});
+        QCOMPARE(listing.syncToken, QByteArray("t2"));
+        QCOMPARE(fake.requests.size(), 2);
+        for (const QByteArray &request : fake.requests) {
+            QVERIFY2(request.startsWith("REPORT /b/ HTTP/1.1\r\n"), request.constData());
+            QVERIFY2(request.contains("\r\nDepth: 0\r\n"), request.constData());
+            QVERIFY2(request.contains("\r\nContent-Type: application/xml; charset=utf-8\r\n"),
+                     request.constData());
+            QVERIFY(!request.contains("Authorization:"));
+        }
+        QVERIFY(fake.requests[0].contains(">t0</"));
+        QVERIFY(fake.requests[1].contains(">t1</"));
     }
 
     void redirectLoop()
