@@ -111,19 +111,36 @@ bool DavServer::start()
         error_ = QStringLiteral("no temporary folder");
         return false;
     }
+    if (kind_ == DavServerKind::Xandikos && !QFileInfo(xandikos).isFile()) {
+        error_ = QStringLiteral("%1 is not installed").arg(xandikos);
+        return false;
+    }
+    const QString htpasswd = config_.filePath(QStringLiteral("htpasswd"));
+    if (kind_ == DavServerKind::RadicaleBcrypt && !writeHtpasswd(htpasswd))
+        return false;
+    // Another program may take the free port before the server binds it: the server then stops,
+    // and another port is tried.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (startOnce(htpasswd))
+            return true;
+        if (isRunning())
+            break;
+    }
+    stop();
+    return false;
+}
+
+bool DavServer::startOnce(const QString &htpasswd)
+{
     port_ = freePort();
     if (port_ == 0) {
         error_ = QStringLiteral("no free port on 127.0.0.1");
         return false;
     }
+    output_.clear();
     const QString listen = QStringLiteral("127.0.0.1:%1").arg(port_);
-    QString program = python;
     QStringList args;
     if (kind_ == DavServerKind::Xandikos) {
-        if (!QFileInfo(xandikos).isFile()) {
-            error_ = QStringLiteral("%1 is not installed").arg(xandikos);
-            return false;
-        }
         args = {xandikos,
                 QStringLiteral("-d"),
                 storage_.path(),
@@ -133,6 +150,7 @@ bool DavServer::start()
                 QStringLiteral("-p"),
                 QString::number(port_)};
     } else {
+        // At level info Radicale says when it has bound its port, and logs each request.
         args = {QStringLiteral("-m"),
                 QStringLiteral("radicale"),
                 QStringLiteral("--config"),
@@ -140,11 +158,10 @@ bool DavServer::start()
                 QStringLiteral("--server-hosts"),
                 listen,
                 QStringLiteral("--storage-filesystem-folder"),
-                storage_.path()};
+                storage_.path(),
+                QStringLiteral("--logging-level"),
+                QStringLiteral("info")};
         if (kind_ == DavServerKind::RadicaleBcrypt) {
-            const QString htpasswd = config_.filePath(QStringLiteral("htpasswd"));
-            if (!writeHtpasswd(htpasswd))
-                return false;
             args << QStringLiteral("--auth-type") << QStringLiteral("htpasswd")
                  << QStringLiteral("--auth-htpasswd-filename") << htpasswd
                  << QStringLiteral("--auth-htpasswd-encryption") << QStringLiteral("bcrypt");
@@ -152,25 +169,30 @@ bool DavServer::start()
             args << QStringLiteral("--auth-type") << QStringLiteral("none");
         }
     }
-    process_.start(program, args);
+    process_.start(python, args);
     if (!process_.waitForStarted(10000)) {
         error_ = QStringLiteral("%1 does not start: %2").arg(name(), process_.errorString());
         return false;
     }
+    // Ready once the server has said it listens on our port and a connection gets through while it
+    // still runs (so that the connection is not to some other program that took the port).
+    const QByteArray listening = kind_ == DavServerKind::Xandikos ? "Listening on " + listen.toUtf8()
+                                                                  : QByteArray("Radicale server ready");
     const QDeadlineTimer deadline(20000);
     while (!deadline.hasExpired()) {
         if (!isRunning()) {
             error_ = QStringLiteral("%1 stopped at once: %2").arg(name(), QString::fromUtf8(output()));
             return false;
         }
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port_);
-        if (socket.waitForConnected(200))
-            return true;
+        if (output().contains(listening)) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port_);
+            if (socket.waitForConnected(200) && !process_.waitForFinished(200))
+                return true;
+        }
         process_.waitForFinished(100); // lets the server start meanwhile; returns early if it stops
     }
     error_ = QStringLiteral("%1 does not answer on %2: %3").arg(name(), listen, QString::fromUtf8(output()));
-    stop();
     return false;
 }
 

@@ -58,6 +58,7 @@ public:
 
 private:
     bool writeHtpasswd(const QString &path);
+    bool startOnce(const QString &htpasswd);
 
     DavServerKind kind_;
     QString user_;
