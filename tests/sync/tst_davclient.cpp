@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using carddav::DavClient;
@@ -45,14 +46,11 @@ QString pathOf(const QString &url)
     return QUrl(url).path();
 }
 
-// A small HTTP server on 127.0.0.1 that answers every request with a redirect: to the same path
-// on target, or (target empty) to itself again. It notes each request line it was sent. With
-// refuseReports it answers every REPORT itself with that status, as a server without
-// sync-collection and addressbook-multiget would.
-class Redirector : public QObject {
+// A small HTTP server on 127.0.0.1: it notes each whole request (request line, headers, body) and
+// sends back what respond makes of it, then closes the connection.
+class FakeServer : public QObject {
 public:
-    Redirector(int status, const QString &target, int refuseReports = 0)
-        : status_(status), refuseReports_(refuseReports), target_(target)
+    FakeServer()
     {
         server_.listen(QHostAddress::LocalHost, 0);
         connect(&server_, &QTcpServer::newConnection, this, [this] {
@@ -61,62 +59,13 @@ public:
         });
     }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()); }
-    QList<QByteArray> requests;
-
-private:
-    void serve(QTcpSocket *socket)
+    QList<QByteArray> requestLines() const
     {
-        QByteArray &buffer = pending_[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
-        qsizetype length = 0;
-        for (const QByteArray &line : buffer.left(end).split('\n')) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
-        if (buffer.size() < end + 4 + length)
-            return;
-        const QByteArray requestLine = buffer.left(buffer.indexOf("\r\n"));
-        requests.append(requestLine);
-        pending_.remove(socket);
-        if (refuseReports_ != 0 && requestLine.startsWith("REPORT ")) {
-            socket->write("HTTP/1.1 " + QByteArray::number(refuseReports_) +
-                          " Refused\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            socket->disconnectFromHost();
-            return;
-        }
-        const QByteArray path = requestLine.split(' ').value(1);
-        const QByteArray location =
-            target_.isEmpty() ? url().toUtf8() + path.mid(1) : target_.toUtf8() + path.mid(1);
-        socket->write("HTTP/1.1 " + QByteArray::number(status_) + " Moved\r\nLocation: " + location +
-                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
+        QList<QByteArray> lines;
+        for (const QByteArray &r : requests)
+            lines.append(r.left(r.indexOf("\r\n")));
+        return lines;
     }
-
-    QTcpServer server_;
-    QHash<QTcpSocket *, QByteArray> pending_;
-    int status_;
-    int refuseReports_;
-    QString target_;
-};
-
-// A small HTTP server on 127.0.0.1 that gives its answers in turn (the last one again once they run
-// out), noting each request whole: request line, headers and body.
-class CannedServer : public QObject {
-public:
-    explicit CannedServer(const QList<QByteArray> &answers) : answers_(answers)
-    {
-        server_.listen(QHostAddress::LocalHost, 0);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = server_.nextPendingConnection())
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()); }
-    QList<QByteArray> requests;
-
     static QByteArray answer(const QByteArray &statusLine, const QByteArray &headers,
                              const QByteArray &body = {})
     {
@@ -124,6 +73,9 @@ public:
                "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     }
 
+    std::function<QByteArray(const QByteArray &request)> respond;
+    QList<QByteArray> requests;
+
 private:
     void serve(QTcpSocket *socket)
     {
@@ -139,16 +91,39 @@ private:
         }
         if (buffer.size() < end + 4 + length)
             return;
-        requests.append(buffer);
+        const QByteArray request = buffer;
         pending_.remove(socket);
-        socket->write(answers_.value(std::min(requests.size(), answers_.size()) - 1));
+        requests.append(request);
+        socket->write(respond(request));
         socket->disconnectFromHost();
     }
 
     QTcpServer server_;
     QHash<QTcpSocket *, QByteArray> pending_;
-    QList<QByteArray> answers_;
 };
+
+// fake answers every request with a redirect to the same path on target, or (target empty) to
+// itself again; with refuseReports it answers a REPORT itself with that status, as a server
+// without sync-collection and addressbook-multiget would.
+void redirecting(FakeServer &fake, int status, const QString &target, int refuseReports = 0)
+{
+    fake.respond = [&fake, status, target, refuseReports](const QByteArray &request) {
+        const QByteArray line = request.left(request.indexOf("\r\n"));
+        if (refuseReports != 0 && line.startsWith("REPORT "))
+            return FakeServer::answer(QByteArray::number(refuseReports) + " Refused", {});
+        const QByteArray to =
+            (target.isEmpty() ? fake.url() : target).toUtf8() + line.split(' ').value(1).mid(1);
+        return FakeServer::answer(QByteArray::number(status) + " Moved", "Location: " + to + "\r\n");
+    };
+}
+
+// fake gives answers in turn, the last one again once they run out.
+void inTurn(FakeServer &fake, const QList<QByteArray> &answers)
+{
+    fake.respond = [&fake, answers](const QByteArray &) {
+        return answers.value(std::min(fake.requests.size(), answers.size()) - 1);
+    };
+}
 
 } // namespace
 
@@ -495,7 +470,8 @@ private slots:
         QVERIFY(direct->put(pathOf(book) + "r.vcf", card("r", "r"), {}, stored).ok());
 
         // Everything at the old address has moved to the real server, path for path.
-        Redirector moved(status, s->baseUrl());
+        FakeServer moved;
+        redirecting(moved, status, s->baseUrl());
         auto client = clientFor(s, moved.url());
         QList<carddav::AddressBookInfo> books;
         Result r = client->discover(books);
@@ -503,14 +479,14 @@ private slots:
         QVERIFY(std::any_of(books.cbegin(), books.cend(),
                             [&](const carddav::AddressBookInfo &b) { return b.url == book; }));
         QVERIFY(!moved.requests.isEmpty());
-        QCOMPARE(moved.requests.first(), QByteArray("PROPFIND /.well-known/carddav HTTP/1.1"));
+        QCOMPARE(moved.requestLines().first(), QByteArray("PROPFIND /.well-known/carddav HTTP/1.1"));
 
         moved.requests.clear();
         Listing listing;
         r = client->list(moved.url() + pathOf(book).mid(1), {}, listing);
         QVERIFY2(r.ok(), qPrintable(r.message));
         QCOMPARE(sortedHrefs(listing.cards), QStringList{stored.href});
-        QCOMPARE(moved.requests, QList<QByteArray>{"REPORT " + pathOf(book).toUtf8() + " HTTP/1.1"});
+        QCOMPARE(moved.requestLines(), QList<QByteArray>{"REPORT " + pathOf(book).toUtf8() + " HTTP/1.1"});
     }
 
     // A server that answers no REPORT: everything is listed by PROPFIND and fetched by GET, with
@@ -542,7 +518,8 @@ private slots:
         Listing before;
         QVERIFY(direct->list(book, {}, before).ok());
 
-        Redirector plain(307, s->baseUrl(), status);
+        FakeServer plain;
+        redirecting(plain, 307, s->baseUrl(), status);
         auto client = clientFor(s, plain.url());
         const QString oldBook = plain.url() + dir.mid(1);
         for (const QByteArray &token : {QByteArray(), before.syncToken}) {
@@ -716,8 +693,8 @@ private slots:
         QFETCH(QByteArray, ifMatch);
         QFETCH(QString, href);
         QFETCH(QByteArray, etag);
-        CannedServer fake(
-            {CannedServer::answer(ifMatch.isEmpty() ? "201 Created" : "204 No Content", headers)});
+        FakeServer fake;
+        inTurn(fake, {FakeServer::answer(ifMatch.isEmpty() ? "201 Created" : "204 No Content", headers)});
         DavClient client(fake.url(), QStringLiteral("ich"), QStringLiteral("pw"));
         RemoteCard stored;
         const Result r = client.put(QStringLiteral("/b/x.vcf"), card("x", "x"), ifMatch, stored);
@@ -752,8 +729,9 @@ private slots:
             "<d:multistatus xmlns:d=\"DAV:\"><d:response><d:href>/b/c.vcf</d:href><d:status>"
             "HTTP/1.1 404 Not Found</d:status></d:response><d:sync-token>t2</d:sync-token>"
             "</d:multistatus>";
-        CannedServer fake({CannedServer::answer("207 Multi-Status", head, first),
-                           CannedServer::answer("207 Multi-Status", head, second)});
+        FakeServer fake;
+        inTurn(fake, {FakeServer::answer("207 Multi-Status", head, first),
+                      FakeServer::answer("207 Multi-Status", head, second)});
         DavClient client(fake.url(), QString(), QString());
         Listing listing;
         const Result r = client.list(fake.url() + "b/", "t0", listing);
@@ -776,7 +754,8 @@ private slots:
 
     void redirectLoop()
     {
-        Redirector loop(301, QString());
+        FakeServer loop;
+        redirecting(loop, 301, QString());
         DavClient client(loop.url(), QString(), QString());
         client.setTimeout(5000);
         Listing listing;
@@ -784,11 +763,8 @@ private slots:
         QCOMPARE(r.failure, Failure::ServerError);
         QCOMPARE(r.status, 301);
         // the first request and five redirects, for the REPORT, then again for the PROPFIND
-        QCOMPARE(moved(loop), 12);
+        QCOMPARE(loop.requests.size(), 12);
     }
-
-private:
-    static int moved(const Redirector &r) { return int(r.requests.size()); }
 };
 
 QTEST_GUILESS_MAIN(TestDavClient)
