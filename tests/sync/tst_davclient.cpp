@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -168,6 +169,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // Whatever proxy the environment names, the suite talks to 127.0.0.1 itself only.
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
         radicale_ = std::make_unique<DavServer>(DavServerKind::Radicale);
         xandikos_ = std::make_unique<DavServer>(DavServerKind::Xandikos);
         bcrypt_ = std::make_unique<DavServer>(DavServerKind::RadicaleBcrypt, QStringLiteral("anna"),
