@@ -6,7 +6,9 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
+
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace davtest {
 
@@ -21,6 +23,8 @@ DavServer::DavServer(DavServerKind kind, const QString &user, const QString &pas
     : kind_(kind), user_(kind == DavServerKind::Xandikos ? QStringLiteral("user") : user), password_(password)
 {
     process_.setProcessChannelMode(QProcess::MergedChannels);
+    // A suite that crashes takes its server with it.
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 DavServer::~DavServer()
