@@ -173,7 +173,7 @@ private:
     void matchList(int l);
     void decide(Item &item);
     void order(int l);
-    bool checkDeletions(int l);
+    bool checkDeletions();
     void describePlan();
     void runServer();
     void create(Item &item);
@@ -641,32 +641,41 @@ void Run::order(int l)
     }
 }
 
-bool Run::checkDeletions(int l)
+bool Run::checkDeletions()
 {
-    int here = 0, there = 0, cards = 0;
+    // Counted for each list and for both together: [0] list 1, [1] list 2, [2] both.
+    int here[3] = {}, there[3] = {}, entries[3] = {}, cards[3] = {};
     for (const Item &item : items_) {
-        if (item.list != l)
-            continue;
-        if (item.local >= 0 && !item.inList)
-            ++here;
-        if (item.op == Op::Delete)
-            ++there;
-        if (item.hasRemote)
-            ++cards;
+        for (const int k : {item.list, 2}) {
+            here[k] += item.local >= 0 && !item.inList;
+            there[k] += item.op == Op::Delete;
+            cards[k] += item.hasRemote;
+        }
     }
-    const int entries = listOf(l).Count();
+    for (int l = 0; l < 2; ++l)
+        if (!job_.collections[l].isEmpty()) {
+            entries[l] = listOf(l).Count();
+            entries[2] += entries[l];
+        }
     const auto tooMany = [](int deleted, int of) { return deleted > deletionsWithoutForce && 2 * deleted > of; };
-    if (job_.force || (!tooMany(here, entries) && !tooMany(there, cards)))
-        return true;
-    const bool herePart = tooMany(here, entries);
-    stop(SyncStop::Safety,
-         tr_("一覧 %1 の %2 人のうち %3 人を%4で消すことになります。本当に消すなら --force をつけてください",
-             "this would delete %3 of the %2 entries of list %1 %4; give --force if that is meant")
-             .arg(l + 1)
-             .arg(herePart ? entries : cards)
-             .arg(herePart ? here : there)
-             .arg(herePart ? tr_("こちら", "here") : tr_("サーバー", "on the server")));
-    return false;
+    for (int k = 0; k < 3 && !job_.force; ++k) {
+        if (tooMany(here[k], entries[k])) {
+            stop(SyncStop::Safety, tr_("こちらの %1 人のうち %2 人を消すことになります。本当に消すなら --force をつけてください",
+                                       "this would delete %2 of the %1 entries here; give --force if that is meant")
+                                       .arg(entries[k])
+                                       .arg(here[k]));
+            return false;
+        }
+        if (tooMany(there[k], cards[k])) {
+            stop(SyncStop::Safety,
+                 tr_("サーバーの %1 枚のうち %2 枚を消すことになります。本当に消すなら --force をつけてください",
+                     "this would delete %2 of the %1 cards on the server; give --force if that is meant")
+                     .arg(cards[k])
+                     .arg(there[k]));
+            return false;
+        }
+    }
+    return true;
 }
 
 void Run::describePlan()
@@ -1000,9 +1009,8 @@ SyncResult Run::go()
     for (int l = 0; l < 2; ++l)
         if (!job_.collections[l].isEmpty())
             matchList(l);
-    for (int l = 0; l < 2; ++l)
-        if (!job_.collections[l].isEmpty() && !checkDeletions(l))
-            return result_;
+    if (!checkDeletions())
+        return result_;
     if (job_.dryRun) {
         describePlan();
         finish();
