@@ -590,14 +590,18 @@ void TestSyncEngine::safety()
 void TestSyncEngine::killedRunConverges_data()
 {
     QTest::addColumn<int>("writesBeforeKill"); // -1: killed after the lists, before the state
-    for (int n = 0; n < 6; ++n)
-        QTest::addRow("killed after %d server writes", n) << n;
-    QTest::newRow("killed before the state is written") << -1;
+    QTest::addColumn<bool>("editedMeanwhile"); // a new entry is changed before the next run
+    for (int n = 0; n < 6; ++n) {
+        QTest::addRow("killed after %d server writes", n) << n << false;
+        QTest::addRow("killed after %d server writes, new entry edited", n) << n << true;
+    }
+    QTest::newRow("killed before the state is written") << -1 << false;
 }
 
 void TestSyncEngine::killedRunConverges()
 {
     QFETCH(int, writesBeforeKill);
+    QFETCH(bool, editedMeanwhile);
     Folder f;
     MemoryRemote remote;
     start(f, remote);
@@ -624,6 +628,11 @@ void TestSyncEngine::killedRunConverges()
         }
         QVERIFY(killed);
         remote.writesLeft = -1;
+        if (editedMeanwhile) {
+            book = f.load();
+            book.List1.Replace(3, person("E", "later"));
+            f.save(book);
+        }
     } else {
         sync(f, remote);
         storetest::writeBytes(f.dir() + syncstate::fileName(), stateBefore);
@@ -631,7 +640,8 @@ void TestSyncEngine::killedRunConverges()
     sync(f, remote);
     QCOMPARE(counts(sync(f, remote)), quiet);
     const AddressBook after = f.load();
-    QCOMPARE(shown(after.List1, Field::Memo), QStringLiteral("A=edited B= D=far E= F= N="));
+    QCOMPARE(shown(after.List1, Field::Memo),
+             editedMeanwhile ? QStringLiteral("A=edited B= D=far E=later F= N=") : QStringLiteral("A=edited B= D=far E= F= N="));
     QCOMPARE(shown(after.List2), QStringLiteral("x y z"));
     QCOMPARE(remote.cards.size(), 9); // 6 - C + E F z N
 }
