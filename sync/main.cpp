@@ -24,5 +24,6 @@ int main(int argc, char **argv)
     out.open(stdout, QIODevice::WriteOnly);
     err.open(stderr, QIODevice::WriteOnly);
     // Installed beside PorAddr: its folder is the one the lists are in.
-    return runSyncTool(app.arguments().mid(1), QCoreApplication::applicationDirPath(), out, err, makeConnection);
+    return runSyncTool(app.arguments().mid(1), QCoreApplication::applicationDirPath(), out, err,
+                       makeConnection);
 }

@@ -31,11 +31,12 @@ SyncConfig load(const QString &dir)
 
 void save(const QString &dir, const SyncConfig &config)
 {
-    writePrivateProfileStrings(dir + fileName(), {{"Server", "URL", config.url.toUtf8()},
-                                                  {"Server", "User", config.user.toUtf8()},
-                                                  {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
-                                                  {"List1", "Collection", config.collections[0].toUtf8()},
-                                                  {"List2", "Collection", config.collections[1].toUtf8()}});
+    writePrivateProfileStrings(dir + fileName(),
+                               {{"Server", "URL", config.url.toUtf8()},
+                                {"Server", "User", config.user.toUtf8()},
+                                {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
+                                {"List1", "Collection", config.collections[0].toUtf8()},
+                                {"List2", "Collection", config.collections[1].toUtf8()}});
 }
 
 bool password(const QString &command, QString &password, QString &problem)

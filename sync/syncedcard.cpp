@@ -48,7 +48,8 @@ struct Owners {
             seen = true;
             return first;
         };
-        if (name == "BEGIN" || name == "END" || name == "VERSION" || name == "UID" || name == "X-PORADDR-ORDER")
+        if (name == "BEGIN" || name == "END" || name == "VERSION" || name == "UID" ||
+            name == "X-PORADDR-ORDER")
             return syncLine;
         if (name == "CATEGORIES")
             return categoriesLine;

@@ -18,7 +18,7 @@ struct ReadCard {
     bool parsed = false; // one card, readable
     vcard::ImportedCard imported;
     QString uid;
-    QByteArray order;        // X-PORADDR-ORDER as written
+    QByteArray order; // X-PORADDR-ORDER as written
     bool inList1Category = false;
 };
 

@@ -110,6 +110,7 @@ struct RemoteItem {
     AddressEntry fields;
     QString uid;
     QByteArray order;
+    QString name;         // of a card refused
     bool claimed = false; // paired with an entry of the state or a new entry
 };
 
@@ -232,7 +233,8 @@ bool Run::readLocal()
         const QString path = l == 0 ? book_.List1Path : book_.List2Path;
         if (known > 0 && !QFileInfo(path).isFile() && !job_.force) {
             stop(SyncStop::Safety,
-                 tr_("%1 がありません。前回は %2 人いたので、サーバーからは何も消していません (消すなら --force)",
+                 tr_("%1 がありません。前回は %2 人いたので、サーバーからは何も消していません (消すなら "
+                     "--force)",
                      "%1 is missing though it held %2 entries at the last sync; nothing was deleted on "
                      "the server (--force deletes them there)")
                      .arg(path)
@@ -269,16 +271,22 @@ RemoteItem Run::readRemote(const carddav::RemoteCard &card, const Collection &c)
             imported.refusal == vcard::Refusal::NotCp932
                 ? tr_("%1 に CP932 で表せない文字があります", "its %1 holds characters CP932 does not have")
                       .arg(field)
-                : tr_("%1 が %2 バイトを超えます", "its %1 is longer than %2 bytes").arg(field).arg(maxFieldBytes);
+                : tr_("%1 が %2 バイトを超えます", "its %1 is longer than %2 bytes")
+                      .arg(field)
+                      .arg(maxFieldBytes);
         result_.notes.append(QStringLiteral("%1: %2").arg(
-            card.href, tr_("「%1」は取り込みません: %2", "\"%1\" not taken into the list: %2").arg(name, why)));
+            card.href,
+            tr_("「%1」は取り込みません: %2", "\"%1\" not taken into the list: %2").arg(name, why)));
         ++result_.skipped;
         r.list = -1;
+        r.name = name;
         return r;
     }
     r.usable = true;
     r.fields = imported.entry;
-    r.uid = read.uid;
+    // A card another program made without a UID is known by its file name, alike on every machine.
+    r.uid =
+        read.uid.isEmpty() ? card.href.section(QLatin1Char('/'), -1).remove(QLatin1String(".vcf")) : read.uid;
     r.order = read.order;
     return r;
 }
@@ -321,11 +329,12 @@ bool Run::readCollection(Collection &c)
     for (const carddav::RemoteCard &card : listing.cards)
         now.insert(card.href, card.etag);
     if (!listing.delta && listing.cards.isEmpty() && !entryAt.isEmpty() && !job_.force) {
-        stop(SyncStop::Safety, tr_("%1 が空です。前回は %2 枚あったので、ここでは何も消していません (消すなら --force)",
-                                   "%1 is empty though it held %2 cards at the last sync; nothing was deleted "
-                                   "here (--force deletes them here)")
-                                   .arg(c.url)
-                                   .arg(entryAt.size()));
+        stop(SyncStop::Safety,
+             tr_("%1 が空です。前回は %2 枚あったので、ここでは何も消していません (消すなら --force)",
+                 "%1 is empty though it held %2 cards at the last sync; nothing was deleted "
+                 "here (--force deletes them here)")
+                 .arg(c.url)
+                 .arg(entryAt.size()));
         return false;
     }
     c.token = listing.syncToken;
@@ -353,14 +362,16 @@ bool Run::readCollection(Collection &c)
             RemoteItem r = readRemote(card, c);
             if (!r.usable) {
                 if (r.list == -1) // refused: said once, until the card changes
-                    c.skipped.append({href, card.etag, r.href});
+                    c.skipped.append({href, card.etag, r.name});
                 else
                     c.complete = false;
             }
             c.cards.append(r);
         } else if (wanted.contains(href)) {
             if (!serverDown_) {
-                result_.notes.append(tr_("%1: カードを取ってこられません。飛ばしました", "%1: the card cannot be fetched; skipped").arg(href));
+                result_.notes.append(tr_("%1: カードを取ってこられません。飛ばしました",
+                                         "%1: the card cannot be fetched; skipped")
+                                         .arg(href));
                 ++result_.skipped;
             }
             c.complete = false;
@@ -564,10 +575,12 @@ void Run::decide(Item &item)
             if (conflict) {
                 ++result_.conflicts;
                 conflicts_ += r->body;
-                result_.notes.append(tr_("「%1」は両方で同じ欄が変わっています。こちらの値を残し、サーバーのカードを %2 に残しました",
-                                         "\"%1\" changed in the same field on both sides: this side's value kept, the "
-                                         "server's card saved in %2")
-                                         .arg(nameOf(here, tr_), syncstate::conflictsFileName()));
+                result_.notes.append(
+                    tr_("「%1」は両方で同じ欄が変わっています。こちらの値を残し、サーバーのカードを %2 "
+                        "に残しました",
+                        "\"%1\" changed in the same field on both sides: this side's value kept, the "
+                        "server's card saved in %2")
+                        .arg(nameOf(here, tr_), syncstate::conflictsFileName()));
             }
         } else if (!b->pending && !sameFields(r->fields, b->fields, list1)) {
             item.fields = r->fields; // deleted here, changed there: the change wins
@@ -614,7 +627,9 @@ void Run::order(int l)
     const QList<SyncedEntry> &bases = state_.lists[l].entries;
     QList<QByteArray> was;
     for (const Item *item : here)
-        was.append(item->base >= 0 ? bases[item->base].order : item->hasRemote ? item->remoteKey : QByteArray());
+        was.append(item->base >= 0   ? bases[item->base].order
+                   : item->hasRemote ? item->remoteKey
+                                     : QByteArray());
     const QList<QByteArray> now = orderkey::renumbered(was);
     for (qsizetype i = 0; i < here.size(); ++i) {
         Item &item = *here[i];
@@ -657,18 +672,23 @@ bool Run::checkDeletions()
             entries[l] = listOf(l).Count();
             entries[2] += entries[l];
         }
-    const auto tooMany = [](int deleted, int of) { return deleted > deletionsWithoutForce && 2 * deleted > of; };
+    const auto tooMany = [](int deleted, int of) {
+        return deleted > deletionsWithoutForce && 2 * deleted > of;
+    };
     for (int k = 0; k < 3 && !job_.force; ++k) {
         if (tooMany(here[k], entries[k])) {
-            stop(SyncStop::Safety, tr_("こちらの %1 人のうち %2 人を消すことになります。本当に消すなら --force をつけてください",
-                                       "this would delete %2 of the %1 entries here; give --force if that is meant")
-                                       .arg(entries[k])
-                                       .arg(here[k]));
+            stop(
+                SyncStop::Safety,
+                tr_("こちらの %1 人のうち %2 人を消すことになります。本当に消すなら --force をつけてください",
+                    "this would delete %2 of the %1 entries here; give --force if that is meant")
+                    .arg(entries[k])
+                    .arg(here[k]));
             return false;
         }
         if (tooMany(there[k], cards[k])) {
             stop(SyncStop::Safety,
-                 tr_("サーバーの %1 枚のうち %2 枚を消すことになります。本当に消すなら --force をつけてください",
+                 tr_("サーバーの %1 枚のうち %2 枚を消すことになります。本当に消すなら --force "
+                     "をつけてください",
                      "this would delete %2 of the %1 cards on the server; give --force if that is meant")
                      .arg(cards[k])
                      .arg(there[k]));
@@ -703,8 +723,9 @@ void Run::describePlan()
             what += (what.isEmpty() ? QString() : tr_("、", ", ")) +
                     tr_("こちらの一覧を書き換えます", "would change the entry here");
         if (!what.isEmpty())
-            result_.notes.append(
-                tr_("一覧 %1「%2」: %3", "list %1 \"%2\": %3").arg(item.list + 1).arg(nameOf(shown, tr_), what));
+            result_.notes.append(tr_("一覧 %1「%2」: %3", "list %1 \"%2\": %3")
+                                     .arg(item.list + 1)
+                                     .arg(nameOf(shown, tr_), what));
     }
 }
 
@@ -721,7 +742,8 @@ bool Run::serverFailed(const carddav::Result &r, Item &item, const QString &what
     }
     ++result_.skipped;
     result_.notes.append(tr_("「%1」: %2 できませんでした (%3)", "\"%1\": %2 failed (%3)")
-                             .arg(nameOf(item.fields, tr_), what, r.message.isEmpty() ? QString::number(r.status) : r.message));
+                             .arg(nameOf(item.fields, tr_), what,
+                                  r.message.isEmpty() ? QString::number(r.status) : r.message));
     return true;
 }
 
@@ -790,7 +812,8 @@ void Run::create(Item &item)
     item.failed = true;
     if (!serverDown_) {
         ++result_.skipped;
-        result_.notes.append(tr_("「%1」をアップロードできませんでした", "\"%1\" could not be uploaded").arg(nameOf(item.fields, tr_)));
+        result_.notes.append(tr_("「%1」をアップロードできませんでした", "\"%1\" could not be uploaded")
+                                 .arg(nameOf(item.fields, tr_)));
     }
 }
 
@@ -838,7 +861,8 @@ void Run::update(Item &item)
     item.failed = true;
     if (!serverDown_) {
         ++result_.skipped;
-        result_.notes.append(tr_("「%1」をアップロードできませんでした", "\"%1\" could not be uploaded").arg(nameOf(item.fields, tr_)));
+        result_.notes.append(tr_("「%1」をアップロードできませんでした", "\"%1\" could not be uploaded")
+                                 .arg(nameOf(item.fields, tr_)));
     }
 }
 
@@ -880,8 +904,9 @@ void Run::remove(Item &item)
     item.failed = true;
     if (!serverDown_) {
         ++result_.skipped;
-        result_.notes.append(tr_("「%1」をサーバーから消せませんでした", "\"%1\" could not be deleted on the server")
-                                 .arg(nameOf(synced, tr_)));
+        result_.notes.append(
+            tr_("「%1」をサーバーから消せませんでした", "\"%1\" could not be deleted on the server")
+                .arg(nameOf(synced, tr_)));
     }
 }
 
@@ -976,7 +1001,8 @@ void Run::finish()
             (l == 0 ? book_.List1 : book_.List2) = list;
     }
     for (const Collection &c : collections_)
-        next.collections.insert(c.url, CollectionState{c.complete && !serverDown_ ? c.token : QByteArray(), c.skipped});
+        next.collections.insert(
+            c.url, CollectionState{c.complete && !serverDown_ ? c.token : QByteArray(), c.skipped});
     if (job_.dryRun)
         return;
     try {

@@ -19,8 +19,9 @@ struct SyncText {
 };
 
 struct SyncJob {
-    QString dir;            // the lists' folder, with a trailing "/"
-    QString collections[2]; // the collection of list 1 and of list 2 (the same one: shared); empty: not synced
+    QString dir; // the lists' folder, with a trailing "/"
+    QString
+        collections[2]; // the collection of list 1 and of list 2 (the same one: shared); empty: not synced
     carddav::Remote *remote = nullptr;
     bool dryRun = false; // say what would be done; write nothing anywhere
     bool force = false;  // go on where the safety checks would stop

@@ -84,8 +84,9 @@ QByteArray toJson(const SyncState &state)
             skipped.append(QJsonObject{{QStringLiteral("href"), s.href},
                                        {QStringLiteral("etag"), QString::fromLatin1(s.etag)},
                                        {QStringLiteral("name"), s.name}});
-        collections.insert(it.key(), QJsonObject{{QStringLiteral("syncToken"), QString::fromUtf8(it->syncToken)},
-                                                 {QStringLiteral("skipped"), skipped}});
+        collections.insert(it.key(),
+                           QJsonObject{{QStringLiteral("syncToken"), QString::fromUtf8(it->syncToken)},
+                                       {QStringLiteral("skipped"), skipped}});
     }
     const QJsonObject root{{QStringLiteral("version"), formatVersion},
                            {QStringLiteral("lists"), lists},

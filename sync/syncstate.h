@@ -15,8 +15,8 @@ struct SyncedEntry {
     QString uid;
     QString href;
     QByteArray etag;
-    QByteArray order; // X-PORADDR-ORDER
-    QByteArray body;  // the card as last stored or fetched; keeps what the lists have no room for
+    QByteArray order;     // X-PORADDR-ORDER
+    QByteArray body;      // the card as last stored or fetched; keeps what the lists have no room for
     bool pending = false; // a new card whose upload may or may not have happened
 };
 

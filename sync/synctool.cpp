@@ -177,7 +177,8 @@ QString whyNotWritable(DataFolderLock &lock, const QString &dir, const SyncText 
     case DataFolderLock::Use::Free:
         return QString();
     case DataFolderLock::Use::ProgramRuns:
-        return pid > 0 ? tr("PorAddr がこのフォルダで動いています (プロセス %1)。終了してから同期してください: %2",
+        return pid > 0 ? tr("PorAddr がこのフォルダで動いています (プロセス "
+                            "%1)。終了してから同期してください: %2",
                             "PorAddr is running for this folder (process %1); close it, then sync again: %2")
                              .arg(pid)
                              .arg(folder)
@@ -191,8 +192,10 @@ QString whyNotWritable(DataFolderLock &lock, const QString &dir, const SyncText 
     case DataFolderLock::Use::CannotTell:
         break;
     }
-    return tr("PorAddr がこのフォルダで動いているかどうか確かめられません (%1 を調べられません)。同期をやめました: %2",
-              "cannot tell whether PorAddr is running for this folder (%1 cannot be looked at); nothing was synced: %2")
+    return tr("PorAddr がこのフォルダで動いているかどうか確かめられません (%1 "
+              "を調べられません)。同期をやめました: %2",
+              "cannot tell whether PorAddr is running for this folder (%1 cannot be looked at); nothing was "
+              "synced: %2")
         .arg(DataFolderLock::fileName(), folder);
 }
 
@@ -238,8 +241,9 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
         return syncexit::Unreachable;
     }
     for (const AddressBookInfo &b : books)
-        print(out, QStringLiteral("%1\t%2%3")
-                       .arg(b.url, b.displayName, b.supportsSync ? QStringLiteral("\tsync-token") : QString()));
+        print(out,
+              QStringLiteral("%1\t%2%3")
+                  .arg(b.url, b.displayName, b.supportsSync ? QStringLiteral("\tsync-token") : QString()));
 
     QString chosen[2];
     for (int l = 0; l < 2; ++l) {
@@ -304,13 +308,14 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
 
 QString summaryOf(const SyncResult &r, bool dryRun, const SyncText &tr)
 {
-    QString line = tr("アップロード %1 件、ダウンロード %2 件、こちらで削除 %3 件、サーバーで削除 %4 件、衝突 %5 件",
-                      "uploaded %1, downloaded %2, deleted %3 here, deleted %4 there, conflicts %5")
-                       .arg(r.uploaded)
-                       .arg(r.downloaded)
-                       .arg(r.deletedHere)
-                       .arg(r.deletedThere)
-                       .arg(r.conflicts);
+    QString line =
+        tr("アップロード %1 件、ダウンロード %2 件、こちらで削除 %3 件、サーバーで削除 %4 件、衝突 %5 件",
+           "uploaded %1, downloaded %2, deleted %3 here, deleted %4 there, conflicts %5")
+            .arg(r.uploaded)
+            .arg(r.downloaded)
+            .arg(r.deletedHere)
+            .arg(r.deletedThere)
+            .arg(r.conflicts);
     if (r.conflicts > 0 && !dryRun)
         line += QStringLiteral(" (%1)").arg(syncstate::conflictsFileName());
     if (r.skipped > 0)
@@ -370,7 +375,8 @@ int runSyncTool(const QStringList &args, const QString &defaultFolder, QIODevice
     QString problem;
     const std::optional<Options> o = parseOptions(args, tr, problem);
     if (!o) {
-        print(err, QStringLiteral("poraddr-sync: ") + problem + tr("（--help で使い方を表示します）", " (see --help)"));
+        print(err, QStringLiteral("poraddr-sync: ") + problem +
+                       tr("（--help で使い方を表示します）", " (see --help)"));
         return syncexit::Usage;
     }
     const QString folder = o->folder.isEmpty() ? defaultFolder : o->folder;

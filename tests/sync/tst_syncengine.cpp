@@ -10,6 +10,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QMap>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,16 +35,28 @@ public:
     bool move = false;    // keeps a new card under another href (Location)
     bool noEtag = false;  // says no etag after a PUT
     bool down = false;    // cannot be reached
+    bool deltas = false;  // answers a sync token with what changed since
     int writesLeft = -1;  // the sync is killed at the write after these
     int writes = 0;
+    std::function<void(MemoryRemote &)> beforeWrite; // another device, just before a write of ours
 
-    carddav::Result list(const QString &url, const QByteArray &, carddav::Listing &out) override
+    carddav::Result list(const QString &url, const QByteArray &token, carddav::Listing &out) override
     {
         if (down)
             return unreachable();
+        // Etags are the serial numbers of the writes; every card that ever was and is gone is
+        // reported removed, as servers keep tombstones.
+        const int since = token.toInt();
+        out.delta = deltas && !token.isEmpty();
         for (auto it = cards.begin(); it != cards.end(); ++it)
-            if (it.key().startsWith(url))
+            if (it.key().startsWith(url) && (!out.delta || it->etag.mid(1).chopped(1).toInt() > since))
                 out.cards.append({it.key(), it->etag, {}});
+        for (auto it = cards.begin(); it != cards.end(); ++it)
+            everSeen_.insert(it.key());
+        if (out.delta)
+            for (const QString &href : everSeen_)
+                if (!cards.contains(href))
+                    out.removed.append(href);
         out.syncToken = QByteArray::number(serial_);
         return {};
     }
@@ -68,8 +81,10 @@ public:
             return unreachable();
         if (ifMatch.isEmpty() ? cards.contains(href) : !cards.contains(href) || cards[href].etag != ifMatch)
             return {carddav::Failure::PreconditionFailed, 412, QStringLiteral("412")};
-        const QString at = move && ifMatch.isEmpty() ? QStringLiteral("/book/moved-") + href.section('/', -1) : href;
+        const QString at =
+            move && ifMatch.isEmpty() ? QStringLiteral("/book/moved-") + href.section('/', -1) : href;
         cards[at] = {newEtag(), rewrite ? rewritten(body) : body};
+        everSeen_.insert(at);
         stored = {at, noEtag ? QByteArray() : cards[at].etag, {}};
         return {};
     }
@@ -105,9 +120,14 @@ public:
     QByteArray newEtag() { return '"' + QByteArray::number(++serial_) + '"'; }
 
 private:
-    static carddav::Result unreachable() { return {carddav::Failure::Unreachable, 0, QStringLiteral("no route")}; }
+    static carddav::Result unreachable()
+    {
+        return {carddav::Failure::Unreachable, 0, QStringLiteral("no route")};
+    }
     void write()
     {
+        if (beforeWrite)
+            std::exchange(beforeWrite, nullptr)(*this);
         ++writes;
         if (writesLeft == 0)
             throw Killed();
@@ -124,6 +144,7 @@ private:
         return lines[0] + '\n' + lines[1] + '\n' + props.join('\n') + '\n' + lines.last() + '\n';
     }
     int serial_ = 0;
+    QSet<QString> everSeen_;
 };
 
 QByteArray withLine(QByteArray body, const QByteArray &line)
@@ -165,7 +186,8 @@ struct Folder {
 };
 
 SyncResult sync(const Folder &f, MemoryRemote &remote, bool force = false, bool dryRun = false,
-                const QString &list1 = QStringLiteral("/book/"), const QString &list2 = QStringLiteral("/book/"))
+                const QString &list1 = QStringLiteral("/book/"),
+                const QString &list2 = QStringLiteral("/book/"))
 {
     SyncJob job;
     job.dir = f.dir();
@@ -230,6 +252,8 @@ class TestSyncEngine : public QObject {
 private slots:
     void changes_data();
     void changes();
+    void raceWithAnotherDevice_data();
+    void raceWithAnotherDevice();
     void quietAfterFirstRun_data();
     void quietAfterFirstRun();
     void refusedCardIsNamedOnce();
@@ -242,6 +266,7 @@ private slots:
     void tool();
 
 private:
+    void changesWith(bool deltas);
     // Lists A B C D in list 1 and x y in list 2, synced once to an empty shared collection.
     void start(Folder &f, MemoryRemote &remote)
     {
@@ -281,38 +306,42 @@ void TestSyncEngine::changes_data()
             << editHere(1, Field(f), f == int(Field::Handle) ? "B2" : "42") << none
             << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << after << "x y" << nothing;
     }
-    QTest::newRow("edit there: one download")
-        << none << Step([](AddressBook &, MemoryRemote &r) { r.edit("C", [](QByteArray b) { return withProperty(b, "NOTE", "n"); }); })
-        << "up 0 down 1 here 0 there 0 conflicts 0 skipped 0" << 0 << "A= B= C=n D=" << "x y" << nothing;
-    QTest::newRow("move here: only the moved card")
-        << Step([](AddressBook &b, MemoryRemote &) {
-               b.List1.Swap(2, 3);
-               b.List1.Swap(1, 2);
-               b.List1.Swap(0, 1); // D to the front
-           })
-        << none << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "D A B C" << "x y" << nothing;
+    QTest::newRow("edit there: one download") << none << Step([](AddressBook &, MemoryRemote &r) {
+        r.edit("C", [](QByteArray b) { return withProperty(b, "NOTE", "n"); });
+    }) << "up 0 down 1 here 0 there 0 conflicts 0 skipped 0"
+                                              << 0 << "A= B= C=n D="
+                                              << "x y" << nothing;
+    QTest::newRow("move here: only the moved card") << Step([](AddressBook &b, MemoryRemote &) {
+        b.List1.Swap(2, 3);
+        b.List1.Swap(1, 2);
+        b.List1.Swap(0, 1); // D to the front
+    }) << none << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0"
+                                                    << 1 << "D A B C"
+                                                    << "x y" << nothing;
     QTest::newRow("delete here: exactly that card")
         << Step([](AddressBook &b, MemoryRemote &) { b.List1.Delete(2); }) << none
-        << "up 0 down 0 here 0 there 1 conflicts 0 skipped 0" << 1 << "A B D" << "x y"
-        << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) {
+        << "up 0 down 0 here 0 there 1 conflicts 0 skipped 0" << 1 << "A B D"
+        << "x y" << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) {
                QVERIFY(r.hrefOf("C").isEmpty());
                QCOMPARE(r.cards.size(), 5);
            });
-    QTest::newRow("delete there")
-        << none << Step([](AddressBook &, MemoryRemote &r) { r.cards.remove(r.hrefOf("y")); })
-        << "up 0 down 0 here 1 there 0 conflicts 0 skipped 0" << 0 << "A B C D" << "x" << nothing;
-    QTest::newRow("two identical entries: two cards")
-        << Step([](AddressBook &b, MemoryRemote &) {
-               b.List2.Append(person("z"));
-               b.List2.Append(person("z"));
-           })
-        << none << "up 2 down 0 here 0 there 0 conflicts 0 skipped 0" << 2 << "A B C D" << "x y z z" << nothing;
+    QTest::newRow("delete there") << none << Step([](AddressBook &, MemoryRemote &r) {
+        r.cards.remove(r.hrefOf("y"));
+    }) << "up 0 down 0 here 1 there 0 conflicts 0 skipped 0"
+                                  << 0 << "A B C D"
+                                  << "x" << nothing;
+    QTest::newRow("two identical entries: two cards") << Step([](AddressBook &b, MemoryRemote &) {
+        b.List2.Append(person("z"));
+        b.List2.Append(person("z"));
+    }) << none << "up 2 down 0 here 0 there 0 conflicts 0 skipped 0"
+                                                      << 2 << "A B C D"
+                                                      << "x y z z" << nothing;
     QTest::newRow("different fields on both sides: both kept")
         << editHere(1, Field::Mail, "b@x") << Step([](AddressBook &, MemoryRemote &r) {
                r.edit("B", [](QByteArray b) { return withProperty(b, "NOTE", "there"); });
            })
-        << "up 1 down 1 here 0 there 0 conflicts 0 skipped 0" << 1 << "A= B=there C= D=" << "x y"
-        << Check([](const AddressBook &b, const MemoryRemote &r, const Folder &) {
+        << "up 1 down 1 here 0 there 0 conflicts 0 skipped 0" << 1 << "A= B=there C= D="
+        << "x y" << Check([](const AddressBook &b, const MemoryRemote &r, const Folder &) {
                QCOMPARE(b.List1.fieldOf(1, Field::Mail), QByteArray("b@x"));
                QVERIFY(r.cards[r.hrefOf("B")].body.contains("EMAIL;TYPE=INTERNET:b@x"));
                QVERIFY(r.cards[r.hrefOf("B")].body.contains("NOTE:there"));
@@ -321,8 +350,8 @@ void TestSyncEngine::changes_data()
         << editHere(1, Field::Memo, "here") << Step([](AddressBook &, MemoryRemote &r) {
                r.edit("B", [](QByteArray b) { return withProperty(b, "NOTE", "there"); });
            })
-        << "up 1 down 0 here 0 there 0 conflicts 1 skipped 0" << 1 << "A= B=here C= D=" << "x y"
-        << Check([](const AddressBook &, const MemoryRemote &r, const Folder &f) {
+        << "up 1 down 0 here 0 there 0 conflicts 1 skipped 0" << 1 << "A= B=here C= D="
+        << "x y" << Check([](const AddressBook &, const MemoryRemote &r, const Folder &f) {
                QVERIFY(r.cards[r.hrefOf("B")].body.contains("NOTE:here"));
                const QByteArray saved = readBytes(f.dir() + syncstate::conflictsFileName());
                QVERIFY(saved.contains("NOTE:there"));
@@ -330,19 +359,25 @@ void TestSyncEngine::changes_data()
            });
     QTest::newRow("deleted here, changed there: comes back")
         << Step([](AddressBook &b, MemoryRemote &) { b.List1.Delete(1); })
-        << Step([](AddressBook &, MemoryRemote &r) { r.edit("B", [](QByteArray b) { return withProperty(b, "NOTE", "kept"); }); })
-        << "up 0 down 1 here 0 there 0 conflicts 0 skipped 0" << 0 << "A= B=kept C= D=" << "x y" << nothing;
+        << Step([](AddressBook &, MemoryRemote &r) {
+               r.edit("B", [](QByteArray b) { return withProperty(b, "NOTE", "kept"); });
+           })
+        << "up 0 down 1 here 0 there 0 conflicts 0 skipped 0" << 0 << "A= B=kept C= D="
+        << "x y" << nothing;
     QTest::newRow("changed here, deleted there: comes back")
-        << editHere(1, Field::Memo, "mine") << Step([](AddressBook &, MemoryRemote &r) { r.cards.remove(r.hrefOf("B")); })
-        << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "A= B=mine C= D=" << "x y" << nothing;
+        << editHere(1, Field::Memo, "mine")
+        << Step([](AddressBook &, MemoryRemote &r) { r.cards.remove(r.hrefOf("B")); })
+        << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "A= B=mine C= D="
+        << "x y" << nothing;
     QTest::newRow("properties the lists lack stay on the card")
         << editHere(1, Field::Memo, "m") << Step([](AddressBook &, MemoryRemote &r) {
                r.edit("B", [](QByteArray b) {
-                   return withLine(withLine(b, "TEL;TYPE=CELL:090-1234"), "ADR;TYPE=HOME:;;1-2 Kita;Sapporo;;;");
+                   return withLine(withLine(b, "TEL;TYPE=CELL:090-1234"),
+                                   "ADR;TYPE=HOME:;;1-2 Kita;Sapporo;;;");
                });
            })
-        << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "A= B=m C= D=" << "x y"
-        << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) {
+        << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "A= B=m C= D="
+        << "x y" << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) {
                const QByteArray body = r.cards[r.hrefOf("B")].body;
                QVERIFY(body.contains("TEL;TYPE=CELL:090-1234"));
                QVERIFY(body.contains("ADR;TYPE=HOME:;;1-2 Kita;Sapporo;;;"));
@@ -354,8 +389,8 @@ void TestSyncEngine::changes_data()
                    return withLine(withLine(b, "EMAIL;TYPE=INTERNET:b@x"), "EMAIL;TYPE=WORK:work@x");
                });
            })
-        << "up 1 down 0 here 0 there 0 conflicts 1 skipped 0" << 1 << "A B C D" << "x y"
-        << Check([](const AddressBook &b, const MemoryRemote &r, const Folder &) {
+        << "up 1 down 0 here 0 there 0 conflicts 1 skipped 0" << 1 << "A B C D"
+        << "x y" << Check([](const AddressBook &b, const MemoryRemote &r, const Folder &) {
                const QByteArray body = r.cards[r.hrefOf("B")].body;
                QCOMPARE(b.List1.fieldOf(1, Field::Mail), QByteArray("new@x"));
                QVERIFY(body.contains("EMAIL;TYPE=INTERNET:new@x"));
@@ -364,11 +399,12 @@ void TestSyncEngine::changes_data()
            });
     QTest::newRow("card of another device, without order or category: list 2, at its end")
         << none << Step([](AddressBook &, MemoryRemote &r) {
-               r.cards["/book/phone.vcf"] = {r.newEtag(), "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:phone\r\nFN:p\r\n"
-                                                          "TEL:1\r\nEND:VCARD\r\n"};
+               r.cards["/book/phone.vcf"] = {r.newEtag(),
+                                             "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:phone\r\nFN:p\r\n"
+                                             "TEL:1\r\nEND:VCARD\r\n"};
            })
-        << "up 1 down 1 here 0 there 0 conflicts 0 skipped 0" << 1 << "A B C D" << "x y p"
-        << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) {
+        << "up 1 down 1 here 0 there 0 conflicts 0 skipped 0" << 1 << "A B C D"
+        << "x y p" << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) {
                QVERIFY(r.cards["/book/phone.vcf"].body.contains("TEL:1"));
                QVERIFY(r.cards["/book/phone.vcf"].body.contains("X-PORADDR-ORDER:"));
            });
@@ -378,11 +414,24 @@ void TestSyncEngine::changes_data()
                r.cards["/book/s.vcf"] = {r.newEtag(), "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:s\r\nFN:same\r\n"
                                                       "NOTE:\r\nEND:VCARD\r\n"};
            })
-        << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "A B C D" << "x y same"
-        << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) { QCOMPARE(r.cards.size(), 7); });
+        << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "A B C D"
+        << "x y same" << Check([](const AddressBook &, const MemoryRemote &r, const Folder &) {
+               QCOMPARE(r.cards.size(), 7);
+           });
 }
 
 void TestSyncEngine::changes()
+{
+    for (const bool deltas : {false, true}) {
+        changesWith(deltas);
+        if (QTest::currentTestFailed()) {
+            qWarning("with sync tokens: %s", deltas ? "yes" : "no");
+            return;
+        }
+    }
+}
+
+void TestSyncEngine::changesWith(bool deltas)
 {
     QFETCH(Step, here);
     QFETCH(Step, there);
@@ -394,6 +443,7 @@ void TestSyncEngine::changes()
 
     Folder f;
     MemoryRemote remote;
+    remote.deltas = deltas;
     start(f, remote);
     AddressBook book = f.load();
     here(book, remote);
@@ -431,6 +481,52 @@ void TestSyncEngine::changes()
     QCOMPARE(readBytes(other.file(1)), readBytes(f.file(1)));
     QCOMPARE(readBytes(other.file(2)), readBytes(f.file(2)));
     QCOMPARE(counts(sync(f, remote)), quiet);
+}
+
+void TestSyncEngine::raceWithAnotherDevice_data()
+{
+    QTest::addColumn<Step>("here");
+    QTest::addColumn<QString>("expectCounts");
+    QTest::addColumn<QString>("list1");
+    const auto noteOnB = [](MemoryRemote &r) {
+        r.edit("B", [](QByteArray b) { return withProperty(b, "NOTE", "late"); });
+    };
+    QTest::newRow("card changed before our update: merged") << Step([=](AddressBook &b, MemoryRemote &r) {
+        AddressEntry e = b.List1.Entry(1);
+        e.Mail = "b@x";
+        b.List1.Replace(1, e);
+        r.beforeWrite = noteOnB;
+    }) << "up 1 down 1 here 0 there 0 conflicts 0 skipped 0"
+                                                            << "A= B=late C= D=";
+    QTest::newRow("card changed before our deletion: comes back")
+        << Step([=](AddressBook &b, MemoryRemote &r) {
+               b.List1.Delete(1);
+               r.beforeWrite = noteOnB;
+           })
+        << "up 0 down 1 here 0 there 0 conflicts 0 skipped 0"
+        << "A= B=late C= D=";
+    QTest::newRow("card deleted before our update: made again") << Step([=](AddressBook &b, MemoryRemote &r) {
+        b.List1.Replace(1, person("B", "mine"));
+        r.beforeWrite = [](MemoryRemote &m) { m.cards.remove(m.hrefOf("B")); };
+    }) << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0"
+                                                                << "A= B=mine C= D=";
+}
+
+void TestSyncEngine::raceWithAnotherDevice()
+{
+    QFETCH(Step, here);
+    QFETCH(QString, expectCounts);
+    QFETCH(QString, list1);
+    Folder f;
+    MemoryRemote remote;
+    start(f, remote);
+    AddressBook book = f.load();
+    here(book, remote);
+    f.save(book);
+    QCOMPARE(counts(sync(f, remote)), expectCounts);
+    QCOMPARE(shown(f.load().List1, Field::Memo), list1);
+    QCOMPARE(counts(sync(f, remote)), quiet);
+    QCOMPARE(remote.cards.size(), 6);
 }
 
 void TestSyncEngine::quietAfterFirstRun_data()
@@ -488,8 +584,9 @@ void TestSyncEngine::refusedCardIsNamedOnce()
     Folder f;
     MemoryRemote remote;
     start(f, remote);
-    remote.cards["/book/emoji.vcf"] = {remote.newEtag(), "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:e\r\nFN:Ann \xF0\x9F\x98\x80\r\n"
-                                                         "END:VCARD\r\n"};
+    remote.cards["/book/emoji.vcf"] = {remote.newEtag(),
+                                       "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:e\r\nFN:Ann \xF0\x9F\x98\x80\r\n"
+                                       "END:VCARD\r\n"};
     remote.cards["/book/broken.vcf"] = {remote.newEtag(), "BEGIN:VCARD\r\nVERSION:9.9\r\nEND:VCARD\r\n"};
     // The card of a person known here turns into text CP932 cannot hold: the entry stays as it was.
     remote.edit("B", [](QByteArray b) { return withProperty(b, "NOTE", "\xF0\x9F\x98\x80"); });
@@ -497,7 +594,8 @@ void TestSyncEngine::refusedCardIsNamedOnce()
     QCOMPARE(counts(r), QStringLiteral("up 0 down 0 here 0 there 0 conflicts 0 skipped 3"));
     QCOMPARE(exitCodeOf(r), int(syncexit::Partly));
     const QString notes = r.notes.join('\n');
-    QVERIFY2(notes.contains("\"Ann \U0001F600\" not taken into the list: its handle holds characters CP932"), qPrintable(notes));
+    QVERIFY2(notes.contains("\"Ann \U0001F600\" not taken into the list: its handle holds characters CP932"),
+             qPrintable(notes));
     QVERIFY2(notes.contains("/book/broken.vcf"), qPrintable(notes));
     QVERIFY(!notes.contains('?'));
     QCOMPARE(shown(f.load().List1), QStringLiteral("A B C D"));
@@ -527,30 +625,22 @@ void TestSyncEngine::safety_data()
     QTest::newRow("list file missing")
         << Step([](AddressBook &b, MemoryRemote &) { QFile::remove(b.List1Path); }) << int(SyncStop::Safety)
         << "up 0 down 0 here 0 there 20 conflicts 0 skipped 0";
-    QTest::newRow("list file is a folder")
-        << Step([](AddressBook &b, MemoryRemote &) {
-               QFile::remove(b.List1Path);
-               QDir().mkdir(b.List1Path);
-           })
-        << int(SyncStop::Safety) << "up 0 down 0 here 0 there 20 conflicts 0 skipped 0";
-    QTest::newRow("state file unreadable")
-        << Step([](AddressBook &b, MemoryRemote &) {
-               storetest::writeBytes(QFileInfo(b.List1Path).path() + "/PorAddrSync.state", "{ not json");
-           })
-        << int(SyncStop::FileError) << QString();
-    QTest::newRow("more than half deleted here")
-        << Step([](AddressBook &b, MemoryRemote &) {
-               for (int i = 0; i < 11; ++i)
-                   b.List1.Delete(0);
-           })
-        << int(SyncStop::Safety) << "up 0 down 0 here 0 there 11 conflicts 0 skipped 0";
-    QTest::newRow("more than half deleted there")
-        << Step([](AddressBook &, MemoryRemote &r) {
-               const QStringList hrefs = r.cards.keys();
-               for (int i = 0; i < 13; ++i)
-                   r.cards.remove(hrefs[i]);
-           })
-        << int(SyncStop::Safety) << "up 0 down 0 here 13 there 0 conflicts 0 skipped 0";
+    QTest::newRow("list file is a folder") << Step([](AddressBook &b, MemoryRemote &) {
+        QFile::remove(b.List1Path);
+        QDir().mkdir(b.List1Path);
+    }) << int(SyncStop::Safety) << "up 0 down 0 here 0 there 20 conflicts 0 skipped 0";
+    QTest::newRow("state file unreadable") << Step([](AddressBook &b, MemoryRemote &) {
+        storetest::writeBytes(QFileInfo(b.List1Path).path() + "/PorAddrSync.state", "{ not json");
+    }) << int(SyncStop::FileError) << QString();
+    QTest::newRow("more than half deleted here") << Step([](AddressBook &b, MemoryRemote &) {
+        for (int i = 0; i < 11; ++i)
+            b.List1.Delete(0);
+    }) << int(SyncStop::Safety) << "up 0 down 0 here 0 there 11 conflicts 0 skipped 0";
+    QTest::newRow("more than half deleted there") << Step([](AddressBook &, MemoryRemote &r) {
+        const QStringList hrefs = r.cards.keys();
+        for (int i = 0; i < 13; ++i)
+            r.cards.remove(hrefs[i]);
+    }) << int(SyncStop::Safety) << "up 0 down 0 here 13 there 0 conflicts 0 skipped 0";
 }
 
 void TestSyncEngine::safety()
@@ -640,8 +730,9 @@ void TestSyncEngine::killedRunConverges()
     sync(f, remote);
     QCOMPARE(counts(sync(f, remote)), quiet);
     const AddressBook after = f.load();
-    QCOMPARE(shown(after.List1, Field::Memo),
-             editedMeanwhile ? QStringLiteral("A=edited B= D=far E=later F= N=") : QStringLiteral("A=edited B= D=far E= F= N="));
+    QCOMPARE(shown(after.List1, Field::Memo), editedMeanwhile
+                                                  ? QStringLiteral("A=edited B= D=far E=later F= N=")
+                                                  : QStringLiteral("A=edited B= D=far E= F= N="));
     QCOMPARE(shown(after.List2), QStringLiteral("x y z"));
     QCOMPARE(remote.cards.size(), 9); // 6 - C + E F z N
 }
@@ -677,21 +768,28 @@ void TestSyncEngine::tool_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says"); // on standard error (or out for --help and setup's books)
 
-    const QStringList setup{"setup", "http://dav.example/", "--user", "me", "--password-command", "echo secret"};
-    QTest::newRow("help") << QStringList{"--help"} << false << 0 << "poraddr-sync [--dry-run] [--force] [FOLDER]";
+    const QStringList setup{"setup", "http://dav.example/", "--user",
+                            "me",    "--password-command",  "echo secret"};
+    QTest::newRow("help") << QStringList{"--help"} << false << 0
+                          << "poraddr-sync [--dry-run] [--force] [FOLDER]";
     QTest::newRow("unknown option") << QStringList{"--fast"} << false << 2 << "unknown option: --fast";
     QTest::newRow("no setup yet") << QStringList{} << false << 2 << "poraddr-sync setup URL";
-    QTest::newRow("setup, shared first book") << setup << false << 0 << "list 1 syncs with http://dav.example/book/, list 2 with http://dav.example/book/";
-    QTest::newRow("setup, books by name") << setup + QStringList{"--list1", "Other", "--list2", "Book"} << false << 0
-                                          << "list 1 syncs with http://dav.example/other/, list 2 with http://dav.example/book/";
-    QTest::newRow("setup, unknown book") << setup + QStringList{"--list1", "New"} << false << 2 << "no address book New";
+    QTest::newRow("setup, shared first book")
+        << setup << false << 0
+        << "list 1 syncs with http://dav.example/book/, list 2 with http://dav.example/book/";
+    QTest::newRow("setup, books by name")
+        << setup + QStringList{"--list1", "Other", "--list2", "Book"} << false << 0
+        << "list 1 syncs with http://dav.example/other/, list 2 with http://dav.example/book/";
+    QTest::newRow("setup, unknown book")
+        << setup + QStringList{"--list1", "New"} << false << 2 << "no address book New";
     QTest::newRow("setup, made") << setup + QStringList{"--list1", "New", "--create"} << false << 0
                                  << "list 1 syncs with http://dav.example/New/";
     QTest::newRow("sync") << QStringList{"setup-first"} << false << 0
                           << "uploaded 1, downloaded 0, deleted 0 here, deleted 0 there, conflicts 0";
     QTest::newRow("dry run") << QStringList{"setup-first", "--dry-run"} << false << 0
                              << "dry run (nothing changed): uploaded 1";
-    QTest::newRow("program runs") << QStringList{"setup-first"} << true << 5 << "PorAddr is running for this folder";
+    QTest::newRow("program runs") << QStringList{"setup-first"} << true << 5
+                                  << "PorAddr is running for this folder";
     QTest::newRow("server down") << QStringList{"setup-first", "down"} << false << 3 << "no route";
 }
 
@@ -713,16 +811,28 @@ void TestSyncEngine::tool()
         SyncConnection c;
         struct Borrowed : carddav::Remote {
             MemoryRemote *r;
-            carddav::Result list(const QString &u, const QByteArray &t, carddav::Listing &o) override { return r->list(u, t, o); }
-            carddav::Result fetch(const QString &u, const QStringList &h, QList<carddav::RemoteCard> &o, QStringList &x) override { return r->fetch(u, h, o, x); }
-            carddav::Result put(const QString &h, const QByteArray &b, const QByteArray &m, carddav::RemoteCard &s) override { return r->put(h, b, m, s); }
+            carddav::Result list(const QString &u, const QByteArray &t, carddav::Listing &o) override
+            {
+                return r->list(u, t, o);
+            }
+            carddav::Result fetch(const QString &u, const QStringList &h, QList<carddav::RemoteCard> &o,
+                                  QStringList &x) override
+            {
+                return r->fetch(u, h, o, x);
+            }
+            carddav::Result put(const QString &h, const QByteArray &b, const QByteArray &m,
+                                carddav::RemoteCard &s) override
+            {
+                return r->put(h, b, m, s);
+            }
             carddav::Result remove(const QString &h, const QByteArray &m) override { return r->remove(h, m); }
         };
         auto borrowed = std::make_unique<Borrowed>();
         borrowed->r = &remote;
         c.remote = std::move(borrowed);
         c.discover = [](const QString &, QList<AddressBookInfo> &books) {
-            books = {{"http://dav.example/book/", "Book", true}, {"http://dav.example/other/", "Other", false}};
+            books = {{"http://dav.example/book/", "Book", true},
+                     {"http://dav.example/other/", "Other", false}};
             return carddav::Result();
         };
         c.createAddressBook = [&](const QString &url, const QString &) {
@@ -737,7 +847,9 @@ void TestSyncEngine::tool()
     if (args.value(0) == QLatin1String("setup-first")) {
         QBuffer ignored;
         ignored.open(QIODevice::WriteOnly);
-        QCOMPARE(runSyncTool({"setup", "http://dav.example/", f.tmp.path()}, QString(), ignored, ignored, factory), 0);
+        QCOMPARE(
+            runSyncTool({"setup", "http://dav.example/", f.tmp.path()}, QString(), ignored, ignored, factory),
+            0);
         args.removeFirst();
         if (args.removeAll("down"))
             remote.down = true;
