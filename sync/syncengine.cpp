@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QUrl>
 #include <QUuid>
 
@@ -343,6 +344,7 @@ bool Run::readCollection(Collection &c)
     for (auto it = now.begin(); it != now.end(); ++it)
         if (!known.contains(it.key()) || known.value(it.key()) != it.value() || it.value().isEmpty())
             wanted.append(it.key());
+    const QSet<QString> asked(wanted.begin(), wanted.end());
     QHash<QString, carddav::RemoteCard> fetched;
     if (!wanted.isEmpty()) {
         QList<carddav::RemoteCard> out;
@@ -367,7 +369,7 @@ bool Run::readCollection(Collection &c)
                     c.complete = false;
             }
             c.cards.append(r);
-        } else if (wanted.contains(href)) {
+        } else if (asked.contains(href)) {
             if (!serverDown_) {
                 result_.notes.append(tr_("%1: カードを取ってこられません。飛ばしました",
                                          "%1: the card cannot be fetched; skipped")
@@ -960,43 +962,55 @@ void Run::finish()
         for (int i = 0; i < list.Count() && !listChanged[l]; ++i)
             listChanged[l] = list.Entry(i) != was.Entry(i);
 
+        // The state in list order; an entry kept from the last run because its card could not be
+        // written keeps its place, so that the next run pairs the entries around it as before.
+        QList<SyncedEntry> records;
+        const auto keep = [&](const SyncedEntry &e) { records.append(e); };
         for (const Item *item : all) {
             if (item->local < 0 || item->cameBack)
                 ++result_.downloaded;
-            else if (item->local >= 0 && !sameFields(item->fields, was.Entry(item->local), l == 0))
+            else if (!sameFields(item->fields, was.Entry(item->local), l == 0))
                 ++result_.downloaded;
-            if (item->frozen || (item->failed && item->op != Op::Create)) {
-                if (item->base >= 0)
-                    next.lists[l].entries.append(bases[item->base]);
-                continue;
-            }
-            if (item->failed && item->op == Op::Create && item->base >= 0 && !bases[item->base].pending) {
-                next.lists[l].entries.append(bases[item->base]);
-                continue;
-            }
+            if (!item->failed && (item->op == Op::Create || item->op == Op::Update))
+                ++result_.uploaded;
             SyncedEntry e;
-            e.fields = item->fields;
             e.uid = item->uid;
             e.href = item->href;
             e.etag = item->etag;
-            e.order = item->key;
             e.body = item->body;
-            e.pending = item->failed; // a new card whose upload may have happened
-            next.lists[l].entries.append(e);
-            if (!item->failed && (item->op == Op::Create || item->op == Op::Update))
-                ++result_.uploaded;
+            if (item->frozen) {
+                if (item->base >= 0)
+                    keep(bases[item->base]);
+            } else if (item->failed && item->op == Op::Update) {
+                // As the card is on the server: what differs here goes up next time.
+                e.fields = item->remoteFields;
+                e.order = item->remoteKey;
+                keep(e);
+            } else if (item->failed && item->base >= 0 && !bases[item->base].pending) {
+                keep(bases[item->base]); // a card to make again
+            } else {
+                e.fields = item->fields;
+                e.order = item->key;
+                e.pending = item->failed; // a new card whose upload may have happened
+                keep(e);
+            }
         }
-        for (const Item &entry : items_) {
-            const Item *item = &entry;
-            if (item->list != l || item->inList)
+        for (const Item &item : items_) {
+            if (item.list != l || item.inList)
                 continue;
-            if (item->local >= 0)
+            if (item.local >= 0)
                 ++result_.deletedHere;
-            if (item->op == Op::Delete && !item->failed)
+            if (item.op == Op::Delete && !item.failed)
                 ++result_.deletedThere;
-            if ((item->failed || item->frozen) && item->base >= 0)
-                next.lists[l].entries.append(bases[item->base]);
+            if ((item.failed || item.frozen) && item.base >= 0)
+                keep(bases[item.base]);
         }
+        std::stable_sort(records.begin(), records.end(), [](const SyncedEntry &a, const SyncedEntry &b) {
+            if (a.order.isEmpty() != b.order.isEmpty())
+                return b.order.isEmpty();
+            return a.order < b.order;
+        });
+        next.lists[l].entries = records;
         if (listChanged[l])
             (l == 0 ? book_.List1 : book_.List2) = list;
     }
@@ -1021,7 +1035,10 @@ void Run::finish()
             content += conflicts_;
             linefile::writeFileAtomically(path, content, messages::cannotCreate(path));
         }
-        syncstate::save(job_.dir, next);
+        // A run that changed nothing leaves the state file as it is.
+        const QString statePath = job_.dir + syncstate::fileName();
+        if (!QFileInfo::exists(statePath) || linefile::readFile(statePath) != syncstate::toJson(next))
+            syncstate::save(job_.dir, next);
     } catch (const PorError &e) {
         result_.stop = SyncStop::FileError;
         result_.stopMessage = e.message();

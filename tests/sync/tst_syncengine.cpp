@@ -36,7 +36,9 @@ public:
     bool noEtag = false;  // says no etag after a PUT
     bool down = false;    // cannot be reached
     bool deltas = false;  // answers a sync token with what changed since
-    int writesLeft = -1;  // the sync is killed at the write after these
+    int writesLeft = -1;  // the sync is killed at the write after these (or the server goes away)
+    bool goAway = false;  // at that write the server goes away instead
+    QByteArray refused;   // a card holding this is refused (403)
     int writes = 0;
     std::function<void(MemoryRemote &)> beforeWrite; // another device, just before a write of ours
 
@@ -79,6 +81,8 @@ public:
         write();
         if (down)
             return unreachable();
+        if (!refused.isEmpty() && body.contains(refused))
+            return {carddav::Failure::Refused, 403, QStringLiteral("403 Forbidden")};
         if (ifMatch.isEmpty() ? cards.contains(href) : !cards.contains(href) || cards[href].etag != ifMatch)
             return {carddav::Failure::PreconditionFailed, 412, QStringLiteral("412")};
         const QString at =
@@ -91,6 +95,8 @@ public:
     carddav::Result remove(const QString &href, const QByteArray &ifMatch) override
     {
         write();
+        if (down)
+            return unreachable();
         if (!cards.contains(href))
             return {carddav::Failure::NotFound, 404, QStringLiteral("404")};
         if (cards[href].etag != ifMatch)
@@ -129,7 +135,9 @@ private:
         if (beforeWrite)
             std::exchange(beforeWrite, nullptr)(*this);
         ++writes;
-        if (writesLeft == 0)
+        if (writesLeft == 0 && goAway)
+            down = true;
+        else if (writesLeft == 0)
             throw Killed();
         if (writesLeft > 0)
             --writesLeft;
@@ -607,6 +615,21 @@ void TestSyncEngine::refusedCardIsNamedOnce()
     QVERIFY(!again.notes.join('\n').contains("Ann"));
     remote.cards.remove("/book/broken.vcf");
     QCOMPARE(exitCodeOf(sync(f, remote)), int(syncexit::Ok));
+
+    // A card the server will not store is named; the entry stays and goes up once it is taken.
+    AddressBook book = f.load();
+    book.List2.Append(person("Q"));
+    f.save(book);
+    remote.refused = "FN:Q";
+    const SyncResult refused = sync(f, remote);
+    QCOMPARE(counts(refused), QStringLiteral("up 0 down 0 here 0 there 0 conflicts 0 skipped 1"));
+    QVERIFY2(refused.notes.join('\n').contains("\"Q\": upload failed (403 Forbidden)"),
+             qPrintable(refused.notes.join('\n')));
+    QCOMPARE(shown(f.load().List2), QStringLiteral("x y Q"));
+    remote.refused.clear();
+    QCOMPARE(counts(sync(f, remote)), QStringLiteral("up 1 down 0 here 0 there 0 conflicts 0 skipped 0"));
+    QCOMPARE(counts(sync(f, remote)), quiet);
+    QCOMPARE(remote.cards.size(), 8); // 6 + the refused one + Q
     QVERIFY(remote.cards["/book/emoji.vcf"].body.contains("\xF0\x9F\x98\x80"));
     QVERIFY(remote.cards[remote.hrefOf("B")].body.contains("NOTE:\xF0\x9F\x98\x80"));
 }
@@ -681,17 +704,20 @@ void TestSyncEngine::killedRunConverges_data()
 {
     QTest::addColumn<int>("writesBeforeKill"); // -1: killed after the lists, before the state
     QTest::addColumn<bool>("editedMeanwhile"); // a new entry is changed before the next run
+    QTest::addColumn<bool>("serverGoesAway");  // instead of the sync being killed
     for (int n = 0; n < 6; ++n) {
-        QTest::addRow("killed after %d server writes", n) << n << false;
-        QTest::addRow("killed after %d server writes, new entry edited", n) << n << true;
+        QTest::addRow("killed after %d server writes", n) << n << false << false;
+        QTest::addRow("killed after %d server writes, new entry edited", n) << n << true << false;
+        QTest::addRow("server gone after %d writes", n) << n << false << true;
     }
-    QTest::newRow("killed before the state is written") << -1 << false;
+    QTest::newRow("killed before the state is written") << -1 << false << false;
 }
 
 void TestSyncEngine::killedRunConverges()
 {
     QFETCH(int, writesBeforeKill);
     QFETCH(bool, editedMeanwhile);
+    QFETCH(bool, serverGoesAway);
     Folder f;
     MemoryRemote remote;
     start(f, remote);
@@ -708,7 +734,15 @@ void TestSyncEngine::killedRunConverges()
                                                      "CATEGORIES:ぽるておともだち\r\nEND:VCARD\r\n"};
     const QByteArray stateBefore = readBytes(f.dir() + syncstate::fileName());
 
-    if (writesBeforeKill >= 0) {
+    if (serverGoesAway) {
+        remote.writesLeft = writesBeforeKill;
+        remote.goAway = true;
+        const SyncResult r = sync(f, remote);
+        QCOMPARE(exitCodeOf(r), int(syncexit::Unreachable));
+        QCOMPARE(r.stopMessage, QStringLiteral("no route"));
+        remote.down = false;
+        remote.writesLeft = -1;
+    } else if (writesBeforeKill >= 0) {
         remote.writesLeft = writesBeforeKill;
         bool killed = false;
         try {
