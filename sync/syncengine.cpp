@@ -183,6 +183,7 @@ private:
     void remove(Item &item);
     bool fetchOne(const Item &item, RemoteItem &out, bool &gone);
     bool serverFailed(const carddav::Result &r, Item &item, const QString &what);
+    void noteConflict(const AddressEntry &kept, const QByteArray &theirs);
     void finish();
     Collection &collectionOf(int l);
     AddressList &listOf(int l) { return l == 0 ? book_.List1 : book_.List2; }
@@ -225,8 +226,12 @@ bool Run::readLocal()
         return false;
     }
     for (int l = 0; l < 2; ++l) {
-        if (state_.lists[l].collection != job_.collections[l])
+        if (state_.lists[l].collection != job_.collections[l]) {
+            // Another collection than last time: everything on it is new, its token of an earlier
+            // setup would hide the cards that did not change since.
             state_.lists[l] = ListState{job_.collections[l], {}};
+            state_.collections.remove(job_.collections[l]);
+        }
         if (job_.collections[l].isEmpty())
             continue;
         const qsizetype known = std::count_if(state_.lists[l].entries.begin(), state_.lists[l].entries.end(),
@@ -574,16 +579,8 @@ void Run::decide(Item &item)
             bool conflict = false;
             item.fields = merged(b->fields, here, r->fields, list1, conflict);
             item.inList = true;
-            if (conflict) {
-                ++result_.conflicts;
-                conflicts_ += r->body;
-                result_.notes.append(
-                    tr_("「%1」は両方で同じ欄が変わっています。こちらの値を残し、サーバーのカードを %2 "
-                        "に残しました",
-                        "\"%1\" changed in the same field on both sides: this side's value kept, the "
-                        "server's card saved in %2")
-                        .arg(nameOf(here, tr_), syncstate::conflictsFileName()));
-            }
+            if (conflict)
+                noteConflict(here, r->body);
         } else if (!b->pending && !sameFields(r->fields, b->fields, list1)) {
             item.fields = r->fields; // deleted here, changed there: the change wins
             item.inList = true;
@@ -731,6 +728,17 @@ void Run::describePlan()
     }
 }
 
+void Run::noteConflict(const AddressEntry &kept, const QByteArray &theirs)
+{
+    ++result_.conflicts;
+    conflicts_ += theirs;
+    result_.notes.append(
+        tr_("「%1」は両方で同じ欄が変わっています。こちらの値を残し、サーバーのカードを %2 に残しました",
+            "\"%1\" changed in the same field on both sides: this side's value kept, the "
+            "server's card saved in %2")
+            .arg(nameOf(kept, tr_), syncstate::conflictsFileName()));
+}
+
 bool Run::serverFailed(const carddav::Result &r, Item &item, const QString &what)
 {
     if (r.ok())
@@ -851,10 +859,8 @@ void Run::update(Item &item)
         }
         bool conflict = false;
         item.fields = merged(item.remoteFields, item.fields, there.fields, list1, conflict);
-        if (conflict) {
-            ++result_.conflicts;
-            conflicts_ += there.body;
-        }
+        if (conflict)
+            noteConflict(item.fields, there.body);
         item.etag = there.etag;
         item.body = there.body;
         item.remoteFields = there.fields;
