@@ -141,7 +141,8 @@ struct Item {
     bool hasRemote = false;
     AddressEntry remoteFields;
     QByteArray remoteKey;
-    bool cameBack = false; // deleted here, changed there: back in the list
+    bool cameBack = false;   // deleted here, changed there: back in the list
+    bool movedThere = false; // takes the place the server gives it
 };
 
 // Cards without a place of ours go after the others, by UID, so that every machine puts them alike.
@@ -635,7 +636,8 @@ void Run::order(int l)
         // Not moved here but moved there: the server's place.
         const bool movedThere = item.base >= 0 && item.hasRemote && orderkey::isValid(item.remoteKey) &&
                                 item.remoteKey != bases[item.base].order;
-        item.key = now[i] == was[i] && movedThere ? item.remoteKey : now[i];
+        item.movedThere = now[i] == was[i] && movedThere;
+        item.key = item.movedThere ? item.remoteKey : now[i];
     }
     for (Item *item : all)
         if (item->local < 0)
@@ -721,6 +723,10 @@ void Run::describePlan()
         else if (item.inList && !sameFields(item.fields, list.Entry(item.local), item.list == 0))
             what += (what.isEmpty() ? QString() : tr_("、", ", ")) +
                     tr_("こちらの一覧を書き換えます", "would change the entry here");
+        if (item.movedThere)
+            what +=
+                (what.isEmpty() ? QString() : tr_("、", ", ")) +
+                tr_("こちらの一覧でサーバーの並びに移します", "would move the entry here as on the server");
         if (!what.isEmpty())
             result_.notes.append(tr_("一覧 %1「%2」: %3", "list %1 \"%2\": %3")
                                      .arg(item.list + 1)
@@ -973,7 +979,7 @@ void Run::finish()
         QList<SyncedEntry> records;
         const auto keep = [&](const SyncedEntry &e) { records.append(e); };
         for (const Item *item : all) {
-            if (item->local < 0 || item->cameBack)
+            if (item->local < 0 || item->cameBack || item->movedThere)
                 ++result_.downloaded;
             else if (!sameFields(item->fields, was.Entry(item->local), l == 0))
                 ++result_.downloaded;

@@ -326,6 +326,11 @@ void TestSyncEngine::changes_data()
     }) << none << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0"
                                                     << 1 << "D A B C"
                                                     << "x y" << nothing;
+    QTest::newRow("move there: taken here") << none << Step([](AddressBook &, MemoryRemote &r) {
+        r.edit("D", [](QByteArray b) { return withProperty(b, "X-PORADDR-ORDER", "1"); }); // before all
+    }) << "up 0 down 1 here 0 there 0 conflicts 0 skipped 0"
+                                            << 0 << "D A B C"
+                                            << "x y" << nothing;
     QTest::newRow("delete here: exactly that card")
         << Step([](AddressBook &b, MemoryRemote &) { b.List1.Delete(2); }) << none
         << "up 0 down 0 here 0 there 1 conflicts 0 skipped 0" << 1 << "A B D"
