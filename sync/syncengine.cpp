@@ -335,7 +335,7 @@ bool Run::readCollection(Collection &c)
     }
     for (const carddav::RemoteCard &card : listing.cards)
         now.insert(card.href, card.etag);
-    if (!listing.delta && listing.cards.isEmpty() && !entryAt.isEmpty() && !job_.force) {
+    if (now.isEmpty() && !entryAt.isEmpty() && !job_.force) {
         stop(SyncStop::Safety,
              tr_("%1 が空です。前回は %2 枚あったので、ここでは何も消していません (消すなら --force)",
                  "%1 is empty though it held %2 cards at the last sync; nothing was deleted "

@@ -644,31 +644,42 @@ void TestSyncEngine::safety_data()
     QTest::addColumn<Step>("change");
     QTest::addColumn<int>("stop");
     QTest::addColumn<QString>("forced"); // counts with --force ("" when --force stops too)
+    QTest::addColumn<QString>("why");    // in the message
 
-    QTest::newRow("server unreachable") << Step([](AddressBook &, MemoryRemote &r) { r.down = true; })
-                                        << int(SyncStop::Unreachable) << QString();
+    QTest::newRow("server unreachable")
+        << Step([](AddressBook &, MemoryRemote &r) { r.down = true; }) << int(SyncStop::Unreachable)
+        << QString() << QStringLiteral("no route");
     QTest::newRow("collection empty though cards were known")
         << Step([](AddressBook &, MemoryRemote &r) { r.cards.clear(); }) << int(SyncStop::Safety)
-        << "up 0 down 0 here 24 there 0 conflicts 0 skipped 0";
+        << "up 0 down 0 here 24 there 0 conflicts 0 skipped 0" << QStringLiteral("is empty");
+    QTest::newRow("collection emptied, told by sync token") << Step([](AddressBook &, MemoryRemote &r) {
+        r.deltas = true;
+        r.cards.clear();
+    }) << int(SyncStop::Safety) << "up 0 down 0 here 24 there 0 conflicts 0 skipped 0"
+                                                            << QStringLiteral("is empty");
     QTest::newRow("list file missing")
         << Step([](AddressBook &b, MemoryRemote &) { QFile::remove(b.List1Path); }) << int(SyncStop::Safety)
-        << "up 0 down 0 here 0 there 20 conflicts 0 skipped 0";
+        << "up 0 down 0 here 0 there 20 conflicts 0 skipped 0" << QStringLiteral("is missing");
     QTest::newRow("list file is a folder") << Step([](AddressBook &b, MemoryRemote &) {
         QFile::remove(b.List1Path);
         QDir().mkdir(b.List1Path);
-    }) << int(SyncStop::Safety) << "up 0 down 0 here 0 there 20 conflicts 0 skipped 0";
+    }) << int(SyncStop::Safety) << "up 0 down 0 here 0 there 20 conflicts 0 skipped 0"
+                                           << QStringLiteral("is missing");
     QTest::newRow("state file unreadable") << Step([](AddressBook &b, MemoryRemote &) {
         storetest::writeBytes(QFileInfo(b.List1Path).path() + "/PorAddrSync.state", "{ not json");
-    }) << int(SyncStop::FileError) << QString();
+    }) << int(SyncStop::FileError) << QString()
+                                           << QStringLiteral("PorAddrSync.state");
     QTest::newRow("more than half deleted here") << Step([](AddressBook &b, MemoryRemote &) {
         for (int i = 0; i < 11; ++i)
             b.List1.Delete(0);
-    }) << int(SyncStop::Safety) << "up 0 down 0 here 0 there 11 conflicts 0 skipped 0";
+    }) << int(SyncStop::Safety) << "up 0 down 0 here 0 there 11 conflicts 0 skipped 0"
+                                                 << QStringLiteral("cards on the server");
     QTest::newRow("more than half deleted there") << Step([](AddressBook &, MemoryRemote &r) {
         const QStringList hrefs = r.cards.keys();
         for (int i = 0; i < 13; ++i)
             r.cards.remove(hrefs[i]);
-    }) << int(SyncStop::Safety) << "up 0 down 0 here 13 there 0 conflicts 0 skipped 0";
+    }) << int(SyncStop::Safety) << "up 0 down 0 here 13 there 0 conflicts 0 skipped 0"
+                                                  << QStringLiteral("entries here");
 }
 
 void TestSyncEngine::safety()
@@ -676,6 +687,7 @@ void TestSyncEngine::safety()
     QFETCH(Step, change);
     QFETCH(int, stop);
     QFETCH(QString, forced);
+    QFETCH(QString, why);
     Folder f;
     MemoryRemote remote;
     AddressBook book = f.load();
@@ -693,7 +705,7 @@ void TestSyncEngine::safety()
 
     const SyncResult r = sync(f, remote);
     QCOMPARE(int(r.stop), stop);
-    QVERIFY(!r.stopMessage.isEmpty());
+    QVERIFY2(r.stopMessage.contains(why), qPrintable(r.stopMessage));
     QCOMPARE(f.files(), files);
     QCOMPARE(remote.writes, writes);
     QCOMPARE(exitCodeOf(r), stop == int(SyncStop::Safety) ? 4 : stop == int(SyncStop::Unreachable) ? 3 : 6);
