@@ -385,8 +385,8 @@ void TestSyncEngine::changes_data()
     QTest::newRow("properties the lists lack stay on the card")
         << editHere(1, Field::Memo, "m") << Step([](AddressBook &, MemoryRemote &r) {
                r.edit("B", [](QByteArray b) {
-                   return withLine(withLine(b, "TEL;TYPE=CELL:090-1234"),
-                                   "ADR;TYPE=HOME:;;1-2 Kita;Sapporo;;;");
+                   b = withLine(withLine(b, "TEL;TYPE=CELL:090-1234"), "ADR;TYPE=HOME:;;1-2 Kita;Sapporo;;;");
+                   return withProperty(b, "N", "Yamada;Taro;;;"); // FN still gives the handle
                });
            })
         << "up 1 down 0 here 0 there 0 conflicts 0 skipped 0" << 1 << "A= B=m C= D="
@@ -395,6 +395,7 @@ void TestSyncEngine::changes_data()
                QVERIFY(body.contains("TEL;TYPE=CELL:090-1234"));
                QVERIFY(body.contains("ADR;TYPE=HOME:;;1-2 Kita;Sapporo;;;"));
                QVERIFY(body.contains("NOTE:m"));
+               QVERIFY(body.contains("\r\nN:Yamada;Taro;;;\r\n"));
            });
     QTest::newRow("further mail addresses stay on the card")
         << editHere(1, Field::Mail, "new@x") << Step([](AddressBook &, MemoryRemote &r) {
