@@ -474,23 +474,26 @@ void Run::matchList(int l)
             }
         i = end;
     }
-    // ... then by most equal fields.
-    for (int i = 0; i < n; ++i) {
+    // ... then by most equal fields, among the few entries of the state left over.
+    QList<int> leftOver;
+    for (int b = 0; b < m; ++b)
+        if (localOf[b] < 0)
+            leftOver.append(b);
+    for (int i = 0; i < n && !leftOver.isEmpty(); ++i) {
         if (baseOf[i] >= 0)
             continue;
-        int best = -1, bestScore = 0;
-        for (int b = 0; b < m; ++b) {
-            if (localOf[b] >= 0)
-                continue;
-            const int score = likeness(here[i], bases[b].fields);
+        qsizetype best = -1;
+        int bestScore = 0;
+        for (qsizetype k = 0; k < leftOver.size(); ++k) {
+            const int score = likeness(here[i], bases[leftOver[k]].fields);
             if (score > bestScore) {
-                best = b;
+                best = k;
                 bestScore = score;
             }
         }
         if (best >= 0) {
-            baseOf[i] = best;
-            localOf[best] = i;
+            baseOf[i] = leftOver.takeAt(best);
+            localOf[baseOf[i]] = i;
         }
     }
 
