@@ -1,0 +1,31 @@
+#pragma once
+
+#include "sync/remote.h"
+#include "sync/syncconfig.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// How poraddr-sync reaches a server: the CardDAV client for the sync, and the discovery of the
+// account's address books for "setup". Tests hand the tool a connection of their own.
+struct AddressBookInfo {
+    QString url;
+    QString displayName;
+    bool supportsSync = false; // offers sync tokens (RFC 6578)
+};
+
+struct SyncConnection {
+    std::unique_ptr<carddav::Remote> remote; // null: this build has no CardDAV client
+    // The address books of the account at base (its principal or home set is found from there).
+    std::function<carddav::Result(const QString &base, QList<AddressBookInfo> &books)> discover;
+    // Makes an address book (MKCOL) at url with its display name.
+    std::function<carddav::Result(const QString &url, const QString &displayName)> createAddressBook;
+};
+
+using ConnectionFactory = std::function<SyncConnection(const SyncConfig &config, const QString &password)>;
+
+// The connection of the real CardDAV client (sync/remotefactory.cpp).
+SyncConnection makeConnection(const SyncConfig &config, const QString &password);

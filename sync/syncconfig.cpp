@@ -1,0 +1,69 @@
+#include "sync/syncconfig.h"
+
+#include "store/profile.h"
+
+#include <QFileInfo>
+#include <QProcess>
+
+namespace syncconfig {
+
+QString fileName()
+{
+    return QStringLiteral("PorAddrSync.ini");
+}
+
+SyncConfig load(const QString &dir)
+{
+    SyncConfig c;
+    const QString path = dir + fileName();
+    if (!QFileInfo::exists(path))
+        return c;
+    const auto get = [&](const char *section, const char *key) {
+        return QString::fromUtf8(getPrivateProfileString(path, section, key));
+    };
+    c.url = get("Server", "URL");
+    c.user = get("Server", "User");
+    c.passwordCommand = get("Server", "PasswordCommand");
+    c.collections[0] = get("List1", "Collection");
+    c.collections[1] = get("List2", "Collection");
+    return c;
+}
+
+void save(const QString &dir, const SyncConfig &config)
+{
+    writePrivateProfileStrings(dir + fileName(),
+                               {{"Server", "URL", config.url.toUtf8()},
+                                {"Server", "User", config.user.toUtf8()},
+                                {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
+                                {"List1", "Collection", config.collections[0].toUtf8()},
+                                {"List2", "Collection", config.collections[1].toUtf8()}});
+}
+
+bool password(const QString &command, QString &password, QString &problem)
+{
+    QStringList args = QProcess::splitCommand(command);
+    if (args.isEmpty()) {
+        problem = command;
+        return false;
+    }
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(args.takeFirst(), args, QIODevice::ReadOnly);
+    if (!process.waitForStarted() || !process.waitForFinished(60000) ||
+        process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        problem = command;
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    QByteArray out = process.readAllStandardOutput();
+    const qsizetype end = out.indexOf('\n');
+    if (end >= 0)
+        out.truncate(end);
+    if (out.endsWith('\r'))
+        out.chop(1);
+    password = QString::fromUtf8(out);
+    return true;
+}
+
+} // namespace syncconfig

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Where the lists sync to, kept in PorAddrSync.ini beside them:
+//   [Server] URL, User, PasswordCommand    [List1] Collection    [List2] Collection
+// No password is ever written there: PasswordCommand, where set, prints it.
+struct SyncConfig {
+    QString url, user, passwordCommand;
+    QString collections[2]; // list 1's and list 2's collection; the same one when they share it
+};
+
+namespace syncconfig {
+
+QString fileName(); // "PorAddrSync.ini"
+
+// The configuration in dir (all empty where there is none).
+SyncConfig load(const QString &dir);
+
+// Writes every key of config into dir's file, keeping its other lines. Throws PorError.
+void save(const QString &dir, const SyncConfig &config);
+
+// Runs command (program and arguments, split as a shell would split them, but without a shell)
+// and takes the first line it prints as the password. False with problem set when it cannot be run
+// or fails.
+bool password(const QString &command, QString &password, QString &problem);
+
+} // namespace syncconfig
