@@ -1,8 +1,21 @@
 #include "sync/remotefactory.h"
 
-// The one place that names the CardDAV client: until DavClient is built into porsync this gives no
-// client, and the tool says so instead of syncing.
-SyncConnection makeConnection(const SyncConfig &, const QString &)
+// The one place that names the CardDAV client.
+SyncConnection makeConnection(const SyncConfig &config, const QString &password)
 {
-    return SyncConnection();
+    SyncConnection connection;
+    auto client = std::make_unique<carddav::DavClient>(config.url, config.user, password);
+    carddav::DavClient *dav = client.get();
+    connection.remote = std::move(client);
+    // Setup finds the books from the address it was given, which is also the configuration's URL.
+    connection.discover = [dav, url = config.url, user = config.user, password](const QString &base,
+                                                                               QList<AddressBookInfo> &books) {
+        if (base == url)
+            return dav->discover(books);
+        return carddav::DavClient(base, user, password).discover(books);
+    };
+    connection.createAddressBook = [dav](const QString &url, const QString &displayName) {
+        return dav->createAddressBook(url, displayName);
+    };
+    return connection;
 }

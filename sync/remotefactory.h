@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/davclient.h"
 #include "sync/remote.h"
 #include "sync/syncconfig.h"
 
@@ -11,11 +12,7 @@
 
 // How poraddr-sync reaches a server: the CardDAV client for the sync, and the discovery of the
 // account's address books for "setup". Tests hand the tool a connection of their own.
-struct AddressBookInfo {
-    QString url;
-    QString displayName;
-    bool supportsSync = false; // offers sync tokens (RFC 6578)
-};
+using carddav::AddressBookInfo;
 
 struct SyncConnection {
     std::unique_ptr<carddav::Remote> remote; // null: this build has no CardDAV client

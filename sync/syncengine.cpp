@@ -187,7 +187,7 @@ private:
     void noteConflict(const AddressEntry &kept, const QByteArray &theirs);
     void finish();
     Collection &collectionOf(int l);
-    AddressList &listOf(int l) { return l == 0 ? book_.List1 : book_.List2; }
+    AddressList &listOf(int l) { return book_.list(l + 1).entries; }
     RemoteItem readRemote(const carddav::RemoteCard &card, const Collection &c);
     SyncResult stop(SyncStop s, const QString &message)
     {
@@ -237,7 +237,7 @@ bool Run::readLocal()
             continue;
         const qsizetype known = std::count_if(state_.lists[l].entries.begin(), state_.lists[l].entries.end(),
                                               [](const SyncedEntry &e) { return !e.pending; });
-        const QString path = l == 0 ? book_.List1Path : book_.List2Path;
+        const QString path = book_.list(l + 1).path;
         if (known > 0 && !QFileInfo(path).isFile() && !job_.force) {
             stop(SyncStop::Safety,
                  tr_("%1 がありません。前回は %2 人いたので、サーバーからは何も消していません (消すなら "
@@ -1027,7 +1027,7 @@ void Run::finish()
         });
         next.lists[l].entries = records;
         if (listChanged[l])
-            (l == 0 ? book_.List1 : book_.List2) = list;
+            listOf(l) = list;
     }
     for (const Collection &c : collections_)
         next.collections.insert(
@@ -1035,13 +1035,10 @@ void Run::finish()
     if (job_.dryRun)
         return;
     try {
-        if (listChanged[0] || listChanged[1]) {
-            if (!listChanged[0])
-                book_.list1Loaded = false;
-            if (!listChanged[1])
-                book_.list2Loaded = false;
-            SaveLists(book_);
-        }
+        // Only a list the run changed is written; the other stays exactly as it is.
+        for (int l = 0; l < 2; ++l)
+            if (listChanged[l])
+                saveList(book_.list(l + 1));
         if (!conflicts_.isEmpty()) {
             const QString path = job_.dir + syncstate::conflictsFileName();
             QByteArray content = QFileInfo::exists(path) ? linefile::readFile(path) : QByteArray();

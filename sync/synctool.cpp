@@ -250,8 +250,11 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
         const QString &given = o.books[l];
         if (given.isEmpty())
             continue;
+        // A book is named by its URL, its path, its folder's name or the name it shows.
         for (const AddressBookInfo &b : books)
-            if (b.url == given || b.url == resolved(o.url, given) || b.displayName == given)
+            if (b.url == given || b.url == resolved(o.url, given) ||
+                QUrl(b.url).path().section(QLatin1Char('/'), -2, -2) == given ||
+                b.displayName.compare(given, Qt::CaseInsensitive) == 0)
                 chosen[l] = b.url;
         if (!chosen[l].isEmpty())
             continue;
