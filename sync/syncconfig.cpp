@@ -39,9 +39,49 @@ void save(const QString &dir, const SyncConfig &config)
                                 {"List2", "Collection", config.collections[1].toUtf8()}});
 }
 
+QStringList splitCommand(const QString &command)
+{
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    QChar quote; // ' or " while inside quotes
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        const QChar c = command.at(i);
+        if (quote == QLatin1Char('\'')) {
+            if (c == quote)
+                quote = QChar();
+            else
+                word += c;
+        } else if (c == QLatin1Char('\\') && i + 1 < command.size() &&
+                   (quote.isNull() || QStringLiteral("\"\\$`").contains(command.at(i + 1)))) {
+            word += command.at(++i);
+            inWord = true;
+        } else if (quote == QLatin1Char('"')) {
+            if (c == quote)
+                quote = QChar();
+            else
+                word += c;
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            quote = c;
+            inWord = true;
+        } else if (c.isSpace()) {
+            if (inWord)
+                words << word;
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words << word;
+    return words;
+}
+
 bool password(const QString &command, QString &password, QString &problem)
 {
-    QStringList args = QProcess::splitCommand(command);
+    QStringList args = splitCommand(command);
     if (args.isEmpty()) {
         problem = command;
         return false;

@@ -20,7 +20,11 @@ SyncConfig load(const QString &dir);
 // Writes every key of config into dir's file, keeping its other lines. Throws PorError.
 void save(const QString &dir, const SyncConfig &config);
 
-// Runs command (program and arguments, split as a shell would split them, but without a shell)
+// The words of a command line as a shell splits them: blanks part words, '…' keeps everything as
+// it is, "…" and a backslash as outside quotes in a shell; nothing is expanded.
+QStringList splitCommand(const QString &command);
+
+// Runs command (program and arguments, split by splitCommand, without a shell)
 // and takes the first line it prints as the password. False with problem set when it cannot be run
 // or fails.
 bool password(const QString &command, QString &password, QString &problem);

@@ -4,6 +4,7 @@
 #include "store/errors.h"
 #include "store/linefile.h"
 #include "store/listfiles.h"
+#include "sync/davclient.h"
 #include "sync/orderkey.h"
 #include "sync/syncedcard.h"
 #include "sync/syncstate.h"
@@ -179,6 +180,7 @@ private:
     bool checkDeletions();
     void describePlan();
     void runServer();
+    void renewTokens();
     void create(Item &item);
     void update(Item &item);
     void remove(Item &item);
@@ -202,6 +204,12 @@ private:
     SyncState state_;
     AddressBook book_;
     QList<Collection> collections_;
+    // What this run wrote, by collection: href -> the etag the server gave (empty: removed).
+    QHash<QString, QHash<QString, QByteArray>> wrote_;
+    void wrote(const Item &item, const QByteArray &etag)
+    {
+        wrote_[job_.collections[item.list]].insert(item.href, etag);
+    }
     QList<Item> items_;
     QByteArray conflicts_;
     bool serverDown_ = false;
@@ -802,6 +810,7 @@ void Run::create(Item &item)
             item.etag = stored.etag;
             item.body = body;
             item.failed = false;
+            wrote(item, item.etag);
             return;
         }
         if (r.failure != carddav::Failure::PreconditionFailed) {
@@ -849,6 +858,7 @@ void Run::update(Item &item)
             item.etag = stored.etag;
             item.body = body;
             item.failed = false;
+            wrote(item, item.etag);
             return;
         }
         if (r.failure != carddav::Failure::PreconditionFailed && r.failure != carddav::Failure::NotFound) {
@@ -891,6 +901,7 @@ void Run::remove(Item &item)
         const carddav::Result r = job_.remote->remove(item.href, item.etag);
         if (r.ok() || r.failure == carddav::Failure::NotFound) {
             item.failed = false;
+            wrote(item, QByteArray());
             return;
         }
         if (r.failure != carddav::Failure::PreconditionFailed) {
@@ -1094,8 +1105,36 @@ SyncResult Run::go()
         }
     }
     runServer();
+    renewTokens();
     finish();
     return result_;
+}
+
+// A token taken before this run's writes is kept only where the changes since it are this run's
+// own writes, and then the token after them is: servers whose token names the collection's content
+// (Xandikos) would otherwise give back the old token once the content is as it was, and the
+// changes in between (every card deleted elsewhere, say) would never be seen. Where that cannot be
+// told, no token is kept and the next run lists everything.
+void Run::renewTokens()
+{
+    for (Collection &c : collections_) {
+        const auto written = wrote_.constFind(c.url);
+        if (written == wrote_.constEnd() || c.token.isEmpty() || serverDown_)
+            continue;
+        const auto ours = [&](const QString &href, const QByteArray &etag) {
+            for (auto it = written->constBegin(); it != written->constEnd(); ++it)
+                if (carddav::sameHref(it.key(), href))
+                    return !it.value().isEmpty() ? it.value() == etag : etag.isNull();
+            return false;
+        };
+        carddav::Listing since;
+        bool onlyOurs = job_.remote->list(c.url, c.token, since).ok() && since.delta;
+        for (const carddav::RemoteCard &card : since.cards)
+            onlyOurs = onlyOurs && !card.etag.isEmpty() && ours(card.href, card.etag);
+        for (const QString &href : since.removed)
+            onlyOurs = onlyOurs && ours(href, QByteArray());
+        c.token = onlyOurs ? since.syncToken : QByteArray();
+    }
 }
 
 } // namespace
