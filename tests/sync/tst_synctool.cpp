@@ -179,6 +179,8 @@ private slots:
     void cleanupTestCase() { servers_.clear(); }
     void guarantee_data();
     void guarantee();
+    void twoMachinesConverge_data();
+    void twoMachinesConverge();
     void killedRunConverges_data();
     void killedRunConverges();
     void programStartedDuringARunLoadsWhatItWrote();
@@ -412,6 +414,47 @@ void TestSyncTool::guarantee()
     QVERIFY2(download.exitCode == 0 || scenario.startsWith(QLatin1String("a card CP932")), download.err.constData());
     QCOMPARE(b.list(1), a.list(1));
     QCOMPARE(b.list(2), a.list(2));
+}
+
+// Two machines edit, add, move and delete, each on its own; after each has synced twice both hold
+// byte-identical list files.
+void TestSyncTool::twoMachinesConverge_data()
+{
+    phoneThroughVdirsyncer_data();
+}
+
+void TestSyncTool::twoMachinesConverge()
+{
+    QFETCH(QString, server);
+    DavServer &s = this->server(server);
+    const Book book = newBook(s, QStringLiteral("two"));
+    const QString bookName = QUrl(book.url).path().section(QLatin1Char('/'), -2, -2);
+    Device a, b;
+    a.setList(1, entry1("1", "Ichiro") + entry1("2", "Jiro") + entry1("3", "Saburo"));
+    a.setList(2, entry2("Hanako") + entry2("Yoshiko"));
+    QCOMPARE(a.setup(s, bookName).exitCode, 0);
+    QCOMPARE(b.setup(s, bookName).exitCode, 0);
+    QCOMPARE(a.sync().exitCode, 0);
+    QCOMPARE(b.sync().exitCode, 0);
+    QCOMPARE(b.list(1), a.list(1));
+
+    // A: Jiro's mail, Saburo moves to the top, Yoshiko goes. B: Ichiro's memo, a new Shiro, a new
+    // Natsuko in list 2 first.
+    a.setList(1, entry1("3", "Saburo") + entry1("1", "Ichiro") + entry1("2", "Jiro", "jiro@example.jp"));
+    a.setList(2, entry2("Hanako"));
+    b.setList(1, entry1("1", "Ichiro", "", "memo") + entry1("2", "Jiro") + entry1("3", "Saburo") +
+                     entry1("4", "Shiro"));
+    b.setList(2, entry2("Natsuko") + entry2("Hanako") + entry2("Yoshiko"));
+    for (const Device *d : {&a, &b, &a, &b}) {
+        const Run r = d->sync();
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    }
+    QCOMPARE(a.list(1), entry1("3", "Saburo") + entry1("1", "Ichiro", "", "memo") +
+                            entry1("2", "Jiro", "jiro@example.jp") + entry1("4", "Shiro"));
+    QCOMPARE(a.list(2), entry2("Natsuko") + entry2("Hanako"));
+    QCOMPARE(b.list(1), a.list(1));
+    QCOMPARE(b.list(2), a.list(2));
+    QCOMPARE(book.cards().size(), 6);
 }
 
 // Killed at any moment, the next run finishes the work: no second card, no second entry, no edit lost.
