@@ -2,12 +2,14 @@
 # Builds the libFuzzer targets (clang, address and undefined-behaviour sanitizers) in build-fuzz/
 # and runs each for SECONDS. Fails when any target finds a crash; the input that did it is kept in
 # build-fuzz/artifacts/ and belongs in fuzz/corpus/<target>/ once the code is fixed.
+# PORADDR_WERROR=ON in the environment builds with warnings as errors, as scripts/test.sh does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 jobs=$(nproc)
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPORADDR_FUZZ=ON
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPORADDR_FUZZ=ON \
+  -DPORADDR_WERROR="${PORADDR_WERROR:-OFF}"
 cmake --build build-fuzz -j "$jobs"
 
 mkdir -p build-fuzz/artifacts

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the program and the tests need, when any is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
+packages=(cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools
+          libgl-dev libx11-dev
           fonts-ipafont-gothic xvfb xauth openbox xdotool wmctrl x11-utils imagemagick util-linux
           weston qt6-wayland abook desktop-file-utils appstream at-spi2-core python3-pyatspi dbus
           python3-radicale xandikos vdirsyncer python3-bcrypt)

@@ -662,11 +662,10 @@ void TestMainForm::unreadableListIsNeitherWrittenNorDeleted()
         env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                     QStringLiteral("--clear-groups"), storetest::sharedExecutable(),
-                     QStringLiteral("unreadableListIsNeitherWrittenNorDeleted:") +
-                         QString::fromUtf8(QTest::currentDataTag())});
+        QStringList command = storetest::asNobody(
+            storetest::sharedExecutable(), {QStringLiteral("unreadableListIsNeitherWrittenNorDeleted:") +
+                                            QString::fromUtf8(QTest::currentDataTag())});
+        child.start(command.takeFirst(), command);
         QVERIFY(child.waitForFinished(60000));
         QVERIFY2(child.exitCode() == 0, child.readAll().constData());
         return;

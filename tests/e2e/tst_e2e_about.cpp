@@ -22,31 +22,31 @@ private slots:
         ProgramFolder folder;
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         // Shift-JIS text as a user's files hold it, so that the pictures show real rows on both tabs.
-        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), crlfLines({"1",
-                                                                        "\x82\xdb\x82\xe9\x82\xc4",
-                                                                        "porte@example.jp",
-                                                                        "http://www.example.jp/porte/",
-                                                                        "1234567",
-                                                                        "porte@postpet.example.jp",
-                                                                        "\x83\x81\x83\x82",
-                                                                        "12",
-                                                                        "Taro",
-                                                                        "taro@example.jp",
-                                                                        "",
-                                                                        "",
-                                                                        "",
-                                                                        "",
-                                                                        "99",
-                                                                        "\xb6\xc0\xb6\xc5",
-                                                                        "",
-                                                                        "www.example.jp",
-                                                                        "",
-                                                                        "",
-                                                                        "half-width kana"})));
+        QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), listFile({"1",
+                                                                       "\x82\xdb\x82\xe9\x82\xc4",
+                                                                       "porte@example.jp",
+                                                                       "http://www.example.jp/porte/",
+                                                                       "1234567",
+                                                                       "porte@postpet.example.jp",
+                                                                       "\x83\x81\x83\x82",
+                                                                       "12",
+                                                                       "Taro",
+                                                                       "taro@example.jp",
+                                                                       "",
+                                                                       "",
+                                                                       "",
+                                                                       "",
+                                                                       "99",
+                                                                       "\xb6\xc0\xb6\xc5",
+                                                                       "",
+                                                                       "www.example.jp",
+                                                                       "",
+                                                                       "",
+                                                                       "half-width kana"})));
         QVERIFY(folder.write(
             QStringLiteral("PorAddr2.lst"),
-            crlfLines({"\x82\xa8\x82\xc6\x82\xe0\x82\xbe\x82\xbf", "friend@example.jp", "", "", "", "",
-                       "Hanako", "", "http://hanako.example.jp/", "7654321", "", "memo"})));
+            listFile({"\x82\xa8\x82\xc6\x82\xe0\x82\xbe\x82\xbf", "friend@example.jp", "", "", "", "",
+                      "Hanako", "", "http://hanako.example.jp/", "7654321", "", "memo"})));
 
         PorAddrProcess program(*session_, folder);
         QVERIFY(program.start());

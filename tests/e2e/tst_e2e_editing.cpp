@@ -11,12 +11,12 @@ QByteArray entry1(const QByteArray &number, const QByteArray &handle, const QByt
                   const QByteArray &home = QByteArray(), const QByteArray &icq = QByteArray(),
                   const QByteArray &postPet = QByteArray(), const QByteArray &memo = QByteArray())
 {
-    return crlfLines({number, handle, mail, home, icq, postPet, memo});
+    return listFile({number, handle, mail, home, icq, postPet, memo});
 }
 
 QByteArray entry2(const QByteArray &handle, const QByteArray &mail = QByteArray())
 {
-    return crlfLines({handle, mail, "", "", "", ""});
+    return listFile({handle, mail, "", "", "", ""});
 }
 
 // Steps of a keyboard script: "=text" is typed as it stands, anything else is a blank-separated

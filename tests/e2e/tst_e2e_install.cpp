@@ -49,11 +49,11 @@ const QList<QPair<QString, QByteArray>> &addressBook()
 {
     static const QList<QPair<QString, QByteArray>> files{
         {QStringLiteral("PorAddr1.lst"),
-         crlfLines({"3", "\x82\xdb\x82\xe9\x82\xc4", "porte@example.jp", "", "", "", "\x80 memo"})},
-        {QStringLiteral("PorAddr2.lst"), crlfLines({"Hanako", "", "http://hanako.example.jp/", "", "", ""})},
+         listFile({"3", "\x82\xdb\x82\xe9\x82\xc4", "porte@example.jp", "", "", "", "\x80 memo"})},
+        {QStringLiteral("PorAddr2.lst"), listFile({"Hanako", "", "http://hanako.example.jp/", "", "", ""})},
         {QStringLiteral("PorAddr.ini"),
          "[Position]\r\nTop=10\r\nLeft=20\r\nWidth=500\r\nHeight=300\r\n; kept as written\r\n"},
-        {QStringLiteral("PorMem.txt"), crlfLines({"3", "\x82\xdb\x82\xe9\x82\xc4"})},
+        {QStringLiteral("PorMem.txt"), listFile({"3", "\x82\xdb\x82\xe9\x82\xc4"})},
     };
     return files;
 }
@@ -164,7 +164,7 @@ private slots:
     void installedCommand_keepsItsDataBesideTheProgram()
     {
         const QByteArray list1 = addressBook().at(0).second;
-        QVERIFY(writeBytes(programDir_ + QStringLiteral("/PorAddr1.lst"), list1));
+        writeBytes(programDir_ + QStringLiteral("/PorAddr1.lst"), list1);
         QTemporaryDir elsewhere;
         QDir(elsewhere.path()).mkdir(QStringLiteral("runtime"));
         ::chmod(QFile::encodeName(elsewhere.filePath(QStringLiteral("runtime"))).constData(), 0700);
@@ -221,10 +221,10 @@ private slots:
     void upgradeAndUninstall_leaveTheAddressBook()
     {
         for (const auto &[name, bytes] : addressBook())
-            QVERIFY(writeBytes(programDir_ + QLatin1Char('/') + name, bytes));
+            writeBytes(programDir_ + QLatin1Char('/') + name, bytes);
         const QString program = programDir_ + QStringLiteral("/PorAddr");
         const QByteArray built = readBytes(buildDir() + QStringLiteral("/PorAddr"));
-        QVERIFY(writeBytes(program, "an older program"));
+        writeBytes(program, "an older program");
 
         QVERIFY2(install(), qPrintable(installOutput_));
         QVERIFY2(readBytes(program) == built, "installing again did not replace the program");

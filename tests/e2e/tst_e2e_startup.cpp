@@ -16,7 +16,7 @@ namespace {
 
 QByteArray entry1(const QByteArray &number, const QByteArray &handle)
 {
-    return crlfLines({number, handle, "", "", "", "", ""});
+    return listFile({number, handle, "", "", "", "", ""});
 }
 
 QByteArray entry2(const QByteArray &handle)
@@ -282,6 +282,7 @@ private slots:
             QVERIFY(program.start());
             QVERIFY(!program.waitForMainWindow().isEmpty());
             QVERIFY(program.closeAndWait());
+            QVERIFY2(folder.exists(QStringLiteral("PorAddr.ini")), "the close wrote no settings file");
             written << folder.read(QStringLiteral("PorAddr.ini"));
             QVERIFY2(!written.last().isEmpty(), "the close wrote no settings file");
         }
@@ -419,7 +420,7 @@ private slots:
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         if (!position.isEmpty())
             QVERIFY(folder.write(QStringLiteral("PorAddr.ini"), "[Position]\r\n" + position));
-        const QByteArray list2 = crlfLines({"friend", "mail", "", "", "", "memo"});
+        const QByteArray list2 = listFile({"friend", "mail", "", "", "", "memo"});
         QByteArray lfOnly = list2;
         lfOnly.replace("\r\n", "\n");
         QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), lfOnly));
@@ -472,7 +473,7 @@ private slots:
         ProgramFolder folder(RunAs::Unprivileged);
         QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         const QByteArray list1 = entry1("7", "nana");
-        const QByteArray list2 = crlfLines({"friend", "", "", "", "", ""});
+        const QByteArray list2 = listFile({"friend", "", "", "", "", ""});
         QVERIFY(folder.write(QStringLiteral("PorAddr1.lst"), list1));
         QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), list2));
 

@@ -4,6 +4,8 @@
 // program folder of its own, and xdotool to find its windows and type into them. Every wait is
 // bounded and every process started here is killed when its owner goes away.
 
+#include "support/storetest.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -25,6 +27,14 @@
 #include <unistd.h>
 
 namespace e2e {
+
+// Files as bytes, list files from their lines, and nobody, as the other suites have them.
+using storetest::asNobody;
+using storetest::listFile;
+using storetest::readBytes;
+using storetest::RunAs;
+using storetest::uidNobody;
+using storetest::writeBytes;
 
 // The main window's title; the error box carries the same one.
 inline QString mainTitle()
@@ -49,8 +59,6 @@ inline QString exactly(const QString &title)
 {
     return QLatin1Char('^') + title + QLatin1Char('$');
 }
-
-constexpr int uidNobody = 65534;
 
 // Where the suites leave their screenshots for a person to look at.
 inline QString shotsDir()
@@ -113,29 +121,6 @@ template <typename List> QString waitForFirst(List list, int timeoutMs)
         },
         timeoutMs);
     return found;
-}
-
-inline QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-// Lines joined by CR LF, each one ended, as the list files hold them.
-inline QByteArray crlfLines(const QList<QByteArray> &lines)
-{
-    QByteArray bytes;
-    for (const QByteArray &line : lines)
-        bytes += line + "\r\n";
-    return bytes;
 }
 
 // Xvfb on a free display (it picks one and tells it through -displayfd) with openbox on it.
@@ -353,8 +338,6 @@ private:
     bool ready_ = false;
 };
 
-enum class RunAs { Self, Unprivileged };
-
 // A program folder under /tmp holding a copy of the built PorAddr, plus a runtime folder (mode 0700)
 // and a home of its own, so that the copy's single-instance lock is private to the test.
 class ProgramFolder {
@@ -404,8 +387,7 @@ public:
 
     bool write(const QString &name, const QByteArray &bytes) const
     {
-        if (!writeBytes(file(name), bytes))
-            return false;
+        writeBytes(file(name), bytes);
         if (as_ == RunAs::Unprivileged)
             return ::chown(QFile::encodeName(file(name)).constData(), uidNobody, uidNobody) == 0;
         return true;
@@ -456,13 +438,12 @@ public:
         process_.setWorkingDirectory(folder_.homeDir());
         process_.setStandardOutputFile(QProcess::nullDevice());
         process_.setProcessChannelMode(QProcess::SeparateChannels);
-        if (folder_.runAs() == RunAs::Unprivileged)
-            process_.start(QStringLiteral("setpriv"),
-                           {QStringLiteral("--reuid=%1").arg(uidNobody),
-                            QStringLiteral("--regid=%1").arg(uidNobody), QStringLiteral("--clear-groups"),
-                            QStringLiteral("--"), folder_.exe()});
-        else
+        if (folder_.runAs() == RunAs::Unprivileged) {
+            QStringList command = asNobody(folder_.exe());
+            process_.start(command.takeFirst(), command);
+        } else {
             process_.start(startedAs_.isEmpty() ? folder_.exe() : startedAs_, {});
+        }
         return process_.waitForStarted(10000);
     }
 

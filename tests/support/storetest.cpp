@@ -46,6 +46,14 @@ QStringList entriesOf(const QString &dir)
                                QDir::Name);
 }
 
+QByteArray listFile(const QList<QByteArray> &lines)
+{
+    QByteArray bytes;
+    for (const QByteArray &line : lines)
+        bytes += line + "\r\n";
+    return bytes;
+}
+
 AddressEntry sampleEntry(int i)
 {
     // CP932 bytes of a few common names; the index keeps entries distinct.
@@ -121,6 +129,17 @@ bool isRoot()
     return ::geteuid() == 0;
 }
 
+QStringList asNobody(const QString &program, const QStringList &args)
+{
+    return QStringList{QStringLiteral("setpriv"),
+                       QStringLiteral("--reuid=%1").arg(uidNobody),
+                       QStringLiteral("--regid=%1").arg(uidNobody),
+                       QStringLiteral("--clear-groups"),
+                       QStringLiteral("--"),
+                       program} +
+           args;
+}
+
 QString sharedExecutable()
 {
     static SharedDir dir(0755);
@@ -139,8 +158,7 @@ ChildResult runChild(const QStringList &args, RunAs as, const QStringList &wrapp
 {
     QStringList command = wrapper;
     if (as == RunAs::Unprivileged && isRoot()) {
-        command << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534")
-                << QStringLiteral("--regid=65534") << QStringLiteral("--clear-groups") << sharedExecutable();
+        command << asNobody(sharedExecutable());
     } else {
         command << (wrapper.isEmpty() ? QCoreApplication::applicationFilePath() : sharedExecutable());
     }

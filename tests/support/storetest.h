@@ -6,14 +6,20 @@
 #include <QString>
 #include <QStringList>
 
-// Helpers shared by the store's suites: files as bytes, sample entries, and child processes that
-// run a store operation where the test process itself cannot (as an unprivileged user, under a
-// file size limit, in a namespace with a small full disk, or to be killed half way).
+// Helpers shared by the suites: files as bytes, sample entries, running a program as the
+// unprivileged user, and child processes that run a store operation where the test process itself
+// cannot (as an unprivileged user, under a file size limit, in a namespace with a small full disk,
+// or to be killed half way).
 namespace storetest {
 
+// A file's bytes, or "<unreadable>" when it cannot be opened (so a missing file never compares
+// equal to an empty one).
 QByteArray readBytes(const QString &path);
+// Replaces a file's content; a test whose preparation cannot be written stops with a message.
 void writeBytes(const QString &path, const QByteArray &bytes);
 QStringList entriesOf(const QString &dir); // file names in dir, sorted
+// Lines joined by CR LF, each one ended, as the list files and the member list hold them.
+QByteArray listFile(const QList<QByteArray> &lines);
 
 // Entry i of a sample list: Japanese and ASCII text, some fields empty, the same every run.
 AddressEntry sampleEntry(int i);
@@ -38,6 +44,12 @@ private:
 };
 
 enum class RunAs { Self, Unprivileged };
+
+// The user and group id of nobody, the unprivileged user permissions are tested as.
+constexpr int uidNobody = 65534;
+// The command line that runs program with args as nobody (setpriv from util-linux; the caller
+// must be root): the program to start is its first element.
+QStringList asNobody(const QString &program, const QStringList &args = {});
 
 struct ChildResult {
     bool ran = false;

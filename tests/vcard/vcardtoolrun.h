@@ -46,11 +46,4 @@ inline ToolRun runTool(const QStringList &args, const QStringList &environment =
     return run;
 }
 
-// A list file's bytes from its lines.
-inline QByteArray listFile(const QList<QByteArray> &lines)
-{
-    QByteArray bytes;
-    for (const QByteArray &line : lines)
-        bytes += line + "\r\n";
-    return bytes;
-}
+using storetest::listFile;
