@@ -135,6 +135,8 @@ struct AddressBook {
     }
     AddressBook &operator=(const AddressBook &other)
     {
+        if (this == &other)
+            return *this;
         lists_[0] = other.lists_[0];
         lists_[1] = other.lists_[1];
         MemberListPath = other.MemberListPath;

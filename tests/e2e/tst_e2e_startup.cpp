@@ -21,7 +21,7 @@ QByteArray entry1(const QByteArray &number, const QByteArray &handle)
 
 QByteArray entry2(const QByteArray &handle)
 {
-    return crlfLines({handle, "", "", "", "", ""});
+    return listFile({handle, "", "", "", "", ""});
 }
 
 // "Key=value" of one section of the settings file, in file order.
