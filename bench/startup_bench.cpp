@@ -68,16 +68,15 @@ public:
 
 private:
     // Xlib hands 32-bit properties over as longs, 8-bit ones as chars.
-    template <typename T>
-    std::vector<T> property(Window window, Atom name, Atom type)
+    template <typename T> std::vector<T> property(Window window, Atom name, Atom type)
     {
         Atom actualType = None;
         int format = 0;
         unsigned long count = 0, after = 0;
         unsigned char *data = nullptr;
         std::vector<T> values;
-        if (XGetWindowProperty(dpy_, window, name, 0, 65536, False, type, &actualType, &format, &count, &after,
-                               &data) == Success &&
+        if (XGetWindowProperty(dpy_, window, name, 0, 65536, False, type, &actualType, &format, &count,
+                               &after, &data) == Success &&
             data) {
             const T *items = reinterpret_cast<const T *>(data);
             values.assign(items, items + count);
@@ -185,7 +184,8 @@ int main(int argc, char **argv)
         for (size_t i = 0; i < cases.size(); ++i) {
             const double seconds = timeOneStart(session, watch, *folders[i]);
             if (seconds < 0) {
-                std::fprintf(stderr, "startup_bench: no main window with %s entries\n", qPrintable(cases[i].name));
+                std::fprintf(stderr, "startup_bench: no main window with %s entries\n",
+                             qPrintable(cases[i].name));
                 return 1;
             }
             if (round > 0)

@@ -94,7 +94,8 @@ QString DataFolderLock::fileName()
     return QStringLiteral(".PorAddr.lock");
 }
 
-DataFolderLock::DataFolderLock(DataFolderLock &&other) noexcept : fd_(other.fd_), path_(std::move(other.path_))
+DataFolderLock::DataFolderLock(DataFolderLock &&other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_))
 {
     other.fd_ = -1;
 }

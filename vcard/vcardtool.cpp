@@ -262,13 +262,15 @@ QString whyNotWritable(DataFolderLock &lock, const QString &dir, const Text &tr)
     case DataFolderLock::Use::Free:
         return QString();
     case DataFolderLock::Use::ProgramRuns:
-        return pid > 0 ? tr("PorAddr がこのフォルダで動いています (プロセス %1)。終了してから取り込んでください: %2",
-                            "PorAddr is running for this folder (process %1); close it, then import again: %2")
-                             .arg(pid)
-                             .arg(folder)
-                       : tr("PorAddr がこのフォルダで動いています。終了してから取り込んでください: %1",
-                            "PorAddr is running for this folder; close it, then import again: %1")
-                             .arg(folder);
+        return pid > 0
+                   ? tr("PorAddr がこのフォルダで動いています (プロセス %1)。終了してから取り込んでください: "
+                        "%2",
+                        "PorAddr is running for this folder (process %1); close it, then import again: %2")
+                         .arg(pid)
+                         .arg(folder)
+                   : tr("PorAddr がこのフォルダで動いています。終了してから取り込んでください: %1",
+                        "PorAddr is running for this folder; close it, then import again: %1")
+                         .arg(folder);
     case DataFolderLock::Use::CompanionWrites:
         return tr("ほかのツールがこのフォルダのリストを書き込み中です。後でもう一度取り込んでください: %1",
                   "another tool is writing the lists of this folder; import again later: %1")
@@ -276,8 +278,10 @@ QString whyNotWritable(DataFolderLock &lock, const QString &dir, const Text &tr)
     case DataFolderLock::Use::CannotTell:
         break;
     }
-    return tr("PorAddr がこのフォルダで動いているかどうか確かめられません (%1 を調べられません)。取り込みをやめました: %2",
-              "cannot tell whether PorAddr is running for this folder (%1 cannot be looked at); nothing was imported: %2")
+    return tr("PorAddr がこのフォルダで動いているかどうか確かめられません (%1 "
+              "を調べられません)。取り込みをやめました: %2",
+              "cannot tell whether PorAddr is running for this folder (%1 cannot be looked at); nothing was "
+              "imported: %2")
         .arg(DataFolderLock::fileName(), folder);
 }
 
@@ -317,12 +321,13 @@ int runImport(const Options &o, const QString &dir, QIODevice &err, const Text &
             c.refusal == vcard::Refusal::NotCp932
                 ? tr("%1 に CP932 で表せない文字があります", "its %1 holds characters CP932 does not have")
                       .arg(field)
-                : tr("%1 が %2 バイトを超えます", "its %1 is longer than %2 bytes").arg(field).arg(maxFieldBytes);
+                : tr("%1 が %2 バイトを超えます", "its %1 is longer than %2 bytes")
+                      .arg(field)
+                      .arg(maxFieldBytes);
         refusals.append(QStringLiteral("%1:%2: %3")
                             .arg(file)
                             .arg(card.line)
-                            .arg(tr("「%1」は取り込みません: %2", "\"%1\" not imported: %2")
-                                     .arg(name, why)));
+                            .arg(tr("「%1」は取り込みません: %2", "\"%1\" not imported: %2").arg(name, why)));
     });
     if (parsed.problem != vcard::ParseProblem::None) {
         print(err,
@@ -339,8 +344,7 @@ int runImport(const Options &o, const QString &dir, QIODevice &err, const Text &
         // Only the list that took the people is written; the other stays exactly as it is.
         saveList(stored);
     }
-    const QString listName =
-        tr.japanese ? listCaption(number) : QString::number(number);
+    const QString listName = tr.japanese ? listCaption(number) : QString::number(number);
     print(err, tr("%1 人を「%3」に取り込みました。取り込めなかったカード: %2 枚",
                   imported == 1 ? "Imported %1 person into list %3; %2 cards refused"
                                 : "Imported %1 people into list %3; %2 cards refused")

@@ -237,7 +237,8 @@ private slots:
             QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), old + entry2("new"));
         } else {
             QVERIFY2(import.exitCode == 5, import.err.constData());
-            QVERIFY2(import.err.contains("(process " + QByteArray::number(copyPid) + ")"), import.err.constData());
+            QVERIFY2(import.err.contains("(process " + QByteArray::number(copyPid) + ")"),
+                     import.err.constData());
             // What the copy wrote at its close is what it had: the lists as they were.
             QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), old);
         }

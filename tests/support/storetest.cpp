@@ -246,7 +246,8 @@ int childMain(QStringList args)
         }
         print("counts",
               QByteArray::number(book.List1.Count()) + ' ' + QByteArray::number(book.List2.Count()));
-        print("loaded", QByteArray::number(book.list(1).loaded) + ' ' + QByteArray::number(book.list(2).loaded));
+        print("loaded",
+              QByteArray::number(book.list(1).loaded) + ' ' + QByteArray::number(book.list(2).loaded));
         if (args.value(2) != QLatin1String("then-save"))
             return 0;
         // As the close after a failed start-up would: every list now has an entry to write.

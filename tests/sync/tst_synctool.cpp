@@ -294,7 +294,8 @@ void TestSyncTool::guarantee()
         expectedCounts = {1, 0, 0, 0, 1};
     } else if (scenario.startsWith(QLatin1String("deleted on one side"))) {
         QVERIFY(book.removeCardWith("FN:Jiro"));
-        QVERIFY(book.replace("FN:Hanako", "EMAIL;TYPE=INTERNET:hanako@example.jp", "EMAIL;TYPE=INTERNET:h@example.jp"));
+        QVERIFY(book.replace("FN:Hanako", "EMAIL;TYPE=INTERNET:hanako@example.jp",
+                             "EMAIL;TYPE=INTERNET:h@example.jp"));
         a.setList(1, entry1("3", "Taro", "taro@example.jp") + entry1("5", "Jiro", "", "edited") +
                          entry1("7", "Saburo", "saburo@example.jp"));
         a.setList(2, entry2("Yoshiko"));
@@ -303,8 +304,9 @@ void TestSyncTool::guarantee()
         expectedCounts = {1, 1, 0, 0, 0};
     } else if (scenario.startsWith(QLatin1String("an unreachable"))) {
         const QByteArray ini = readBytes(a.file("PorAddrSync.ini"));
-        writeBytes(a.file("PorAddrSync.ini"),
-                   QByteArray(ini).replace(QByteArray::number(s.port()), QByteArray::number(DavServer::freePort())));
+        writeBytes(
+            a.file("PorAddrSync.ini"),
+            QByteArray(ini).replace(QByteArray::number(s.port()), QByteArray::number(DavServer::freePort())));
         a.setList(2, entry2("Hanako", "new@example.jp") + entry2("Yoshiko"));
         const Run down = a.sync();
         QCOMPARE(down.exitCode, 3);
@@ -378,7 +380,8 @@ void TestSyncTool::guarantee()
             for (const carddav::RemoteCard &c : after)
                 if (carddav::sameHref(b.href, c.href) && b.etag != c.etag)
                     changed << QString::fromUtf8(c.body.mid(c.body.indexOf("FN:") + 3).split('\r').first());
-        QVERIFY2(changed.contains(QStringLiteral("Jiro Y.")), qPrintable(QStringList(changed.values()).join(',')));
+        QVERIFY2(changed.contains(QStringLiteral("Jiro Y.")),
+                 qPrintable(QStringList(changed.values()).join(',')));
         changed.remove(QStringLiteral("Jiro Y."));
         changed.remove(QStringLiteral("Saburo"));
         QVERIFY2(changed.isEmpty(), qPrintable(QStringList(changed.values()).join(',')));
@@ -411,7 +414,8 @@ void TestSyncTool::guarantee()
     Device b;
     QCOMPARE(b.setup(s, bookName).exitCode, 0);
     const Run download = b.sync();
-    QVERIFY2(download.exitCode == 0 || scenario.startsWith(QLatin1String("a card CP932")), download.err.constData());
+    QVERIFY2(download.exitCode == 0 || scenario.startsWith(QLatin1String("a card CP932")),
+             download.err.constData());
     QCOMPARE(b.list(1), a.list(1));
     QCOMPARE(b.list(2), a.list(2));
 }
@@ -515,7 +519,8 @@ void TestSyncTool::programStartedDuringARunLoadsWhatItWrote()
         const Book book = newBook(s, QStringLiteral("during"));
         const QString bookName = QUrl(book.url).path().section(QLatin1Char('/'), -2, -2);
         for (int i = 0; i < 60; ++i)
-            QVERIFY(book.add(QStringLiteral("c%1.vcf").arg(i), card("c" + QByteArray::number(i), "Card " + QByteArray::number(i))));
+            QVERIFY(book.add(QStringLiteral("c%1.vcf").arg(i),
+                             card("c" + QByteArray::number(i), "Card " + QByteArray::number(i))));
         Device folder;
         QCOMPARE(folder.setup(s, bookName).exitCode, 0);
         const QString program = folder.file("MyBook");
@@ -583,7 +588,8 @@ void TestSyncTool::phoneThroughVdirsyncer()
         QProcessEnvironment env = toolEnvironment();
         env.insert(QStringLiteral("HOME"), phone.path());
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral("vdirsyncer"), {QStringLiteral("-c"), phone.filePath(QStringLiteral("config")), command});
+        p.start(QStringLiteral("vdirsyncer"),
+                {QStringLiteral("-c"), phone.filePath(QStringLiteral("config")), command});
         p.write("y\n");
         p.closeWriteChannel();
         return p.waitForFinished(120000) && p.exitCode() == 0 ? QByteArray() : p.readAll() + "\nfailed";
@@ -640,15 +646,17 @@ void TestSyncTool::passwordFromACommand()
     const QString bookName = QUrl(book.url).path().section(QLatin1Char('/'), -2, -2);
     Device a;
     a.setList(2, entry2("Hanako"));
-    const Run wrong = a.setup(s, bookName, {QStringLiteral("--password-command"), QStringLiteral("echo nope")});
+    const Run wrong =
+        a.setup(s, bookName, {QStringLiteral("--password-command"), QStringLiteral("echo nope")});
     QCOMPARE(wrong.exitCode, 3);
     // The password lives elsewhere (a password manager, a file of the user's); the command reads it.
     QTemporaryDir elsewhere;
     writeBytes(elsewhere.filePath(QStringLiteral("it's secret")), "pw-secret\n");
     const Run right = a.setup(s, bookName,
                               {QStringLiteral("--password-command"),
-                               QStringLiteral("cat '%1'").arg(elsewhere.filePath(QStringLiteral("it's secret")).replace(
-                                   QStringLiteral("'"), QStringLiteral("'\\''")))});
+                               QStringLiteral("cat '%1'")
+                                   .arg(elsewhere.filePath(QStringLiteral("it's secret"))
+                                            .replace(QStringLiteral("'"), QStringLiteral("'\\''")))});
     QVERIFY2(right.exitCode == 0, right.err.constData());
     QCOMPARE(a.sync().exitCode, 0);
     QCOMPARE(book.cards().size(), 1);
