@@ -8,8 +8,8 @@ SyncConnection makeConnection(const SyncConfig &config, const QString &password)
     carddav::DavClient *dav = client.get();
     connection.remote = std::move(client);
     // Setup finds the books from the address it was given, which is also the configuration's URL.
-    connection.discover = [dav, url = config.url, user = config.user, password](const QString &base,
-                                                                               QList<AddressBookInfo> &books) {
+    connection.discover = [dav, url = config.url, user = config.user,
+                           password](const QString &base, QList<AddressBookInfo> &books) {
         if (base == url)
             return dav->discover(books);
         return carddav::DavClient(base, user, password).discover(books);
