@@ -128,3 +128,15 @@ import_seconds=$(best_of vcard_import)
 cmp -s "$dir/PorAddr1.lst" "$vcard_dir/into/PorAddr1.lst" || { echo "vcard round trip changed list 1" >&2; exit 1; }
 awk -v t="$export_seconds" 'BEGIN { printf "vcard_export_100000_seconds %.2f\n", t }'
 awk -v t="$import_seconds" 'BEGIN { printf "vcard_import_100000_seconds %.2f\n", t }'
+
+# ---- CardDAV sync (bench/sync_bench.sh): the real poraddr-sync beside vdirsyncer and a bare curl
+# client doing the same work in one run on one Radicale server started on 127.0.0.1.
+#   sync_upload_1000_vs_floor          first sync of 1,000 entries into an empty book / curl PUTting
+#                                      the same cards one after another         (target: 1.1 or less)
+#   sync_noop_10000_seconds            sync with nothing changed, 10,000 synced   (target: under 1)
+#   sync_one_change_10000_seconds      sync after one entry changed, among 10,000 (target: under 2)
+#   sync_download_10000_vs_vdirsyncer  10,000 cards into an empty folder / vdirsyncer doing the same
+#                                      (target: 0.5 or less)
+# with the seconds of each client beside them.
+cmake --build "$build" -j "$(nproc)" --target poraddr-sync porbench_store >/dev/null
+bench/sync_bench.sh "$build"
