@@ -1,7 +1,9 @@
 #include "support/davserver.h"
 #include "sync/davclient.h"
 #include "sync/davxml.h"
+#include "sync/synctool.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkProxy>
@@ -280,6 +282,67 @@ private slots:
         QCOMPARE(tls_->output().count(" request for "), logged);
         RemoteCard stored;
         QCOMPARE(client.put(tls_->bookUrl("x") + "x.vcf", card("x", "x"), {}, stored).failure, failure);
+    }
+
+    // What the tool tells and keeps: setup shows an untrusted certificate's fingerprint and keeps
+    // it once trusted; a sync run stops (exit 3) when the server shows another one, naming it.
+    void toolTrust()
+    {
+        QVERIFY2(serve(0), qPrintable(tls_->errorString()));
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString ini = folder.filePath(QStringLiteral("PorAddrSync.ini"));
+        QString said;
+        const auto tool = [&](const QStringList &args) {
+            QBuffer out, err;
+            out.open(QIODevice::WriteOnly);
+            err.open(QIODevice::WriteOnly);
+            const int code =
+                runSyncTool(args + QStringList{folder.path()}, QString(), out, err, makeConnection);
+            said = QString::fromUtf8(out.data() + err.data());
+            return code;
+        };
+        const auto kept = [&] {
+            QFile file(ini);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QString base = tls_->baseUrl();
+        const QStringList setup{"setup",   base, "--user", tls_->user(), "--list1", tls_->bookUrl("tool"),
+                                "--create"};
+
+        QCOMPARE(tool(setup), 3);
+        QVERIFY2(said.contains(base), qPrintable(said));
+        QVERIFY2(said.contains(fingerprint_[0]), qPrintable(said));
+        QVERIFY2(said.contains("--trust-certificate " + fingerprint_[0]), qPrintable(said));
+        QVERIFY(!kept().contains("TrustedCertificate=" + fingerprint_[0].toUtf8()));
+
+        const int trusted = tool(setup + QStringList{"--trust-certificate", fingerprint_[0].toUpper()});
+        QVERIFY2(trusted == 0, qPrintable(said));
+        QVERIFY2(kept().contains("\nTrustedCertificate=" + fingerprint_[0].toUtf8()), kept().constData());
+        QVERIFY(kept().contains("\nAllowPlainHttp=false"));
+        QCOMPARE(tool({}), 0);
+        // setup again without the option keeps the pin of the same server
+        QCOMPARE(tool(setup), 0);
+        QVERIFY2(kept().contains("\nTrustedCertificate=" + fingerprint_[0].toUtf8()), kept().constData());
+
+        QVERIFY2(serve(1), qPrintable(tls_->errorString()));
+        QCOMPARE(tool({}), 3);
+        QVERIFY2(said.contains(fingerprint_[1]), qPrintable(said));
+        QVERIFY2(said.contains(fingerprint_[0]), qPrintable(said));
+        QVERIFY2(kept().contains("\nTrustedCertificate=" + fingerprint_[0].toUtf8()), kept().constData());
+
+        // The authority's file instead: the new certificate is not pinned, so the file decides.
+        QCOMPARE(tool(QStringList(setup) << "--ca-file" << certificates_.authorityFile()), 3); // still pinned
+        QCOMPARE(tool(QStringList(setup) << "--ca-file" << certificates_.authorityFile()
+                                         << "--trust-certificate" << fingerprint_[1]),
+                 0);
+        QVERIFY2(kept().contains("\nCertificateAuthorities=" + certificates_.authorityFile().toUtf8()),
+                 kept().constData());
+        QCOMPARE(tool({}), 0);
+
+        QCOMPARE(tool(QStringList(setup) << "--trust-certificate"
+                                         << "12ab"),
+                 2);
     }
 
     void unreadableCaFile()
