@@ -43,7 +43,8 @@ struct Result {
     QString message; // for the user: what failed, with the server's URL
     // Untrusted: the SHA-256 fingerprint of the certificate the server showed (64 lower-case hex
     // digits), the one to trust explicitly if the user recognises it.
-    QString fingerprint;
+    // Initialized here so that a Result written as {failure, status, message} stays complete.
+    QString fingerprint = QString();
     bool ok() const { return failure == Failure::None; }
 };
 
