@@ -2,11 +2,14 @@
 
 #include "sync/davxml.h"
 
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QHash>
+#include <QHostAddress>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSet>
+#include <QSslError>
 #include <QTimer>
 
 namespace carddav {
@@ -38,25 +41,87 @@ QString pathKey(const QString &path)
 
 // Failures after which no other way of asking can help: no connection, credentials refused, the
 // collection gone. (A 403 is not among them: Radicale answers 403 to a sync token it no longer has.)
+bool isConnectionFailure(Failure f)
+{
+    return f == Failure::Unreachable || f == Failure::Untrusted || f == Failure::Unencrypted;
+}
+
 bool isFinal(const Result &r)
 {
-    return r.failure == Failure::Unreachable || r.status == 401 || r.failure == Failure::NotFound;
+    return isConnectionFailure(r.failure) || r.status == 401 || r.failure == Failure::NotFound;
 }
 
 } // namespace
+
+QString certificateFingerprint(const QSslCertificate &certificate)
+{
+    if (certificate.isNull())
+        return QString();
+    return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
+}
+
+QString normalizedFingerprint(const QString &fingerprint)
+{
+    QString hex;
+    for (const QChar c : fingerprint) {
+        if (c == QLatin1Char(':') || c.isSpace())
+            continue;
+        if (!QLatin1String("0123456789abcdefABCDEF").contains(c))
+            return QString();
+        hex.append(c.toLower());
+    }
+    return hex.size() == 64 ? hex : QString();
+}
+
+bool isLoopbackHost(const QString &host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+        host.compare(QLatin1String("localhost."), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+bool plainHttpAllowed(const QUrl &url, const TlsPolicy &policy)
+{
+    if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0)
+        return true;
+    return policy.allowPlainHttp || isLoopbackHost(url.host());
+}
 
 bool sameHref(const QString &a, const QString &b)
 {
     return pathKey(DavClient::hrefPath(a, QUrl())) == pathKey(DavClient::hrefPath(b, QUrl()));
 }
 
-DavClient::DavClient(const QString &baseUrl, const QString &user, const QString &password)
-    : base_(QUrl(baseUrl, QUrl::TolerantMode))
+DavClient::DavClient(const QString &baseUrl, const QString &user, const QString &password,
+                     const TlsPolicy &tls)
+    : base_(QUrl(baseUrl, QUrl::TolerantMode)), tls_(tls),
+      sslConfiguration_(QSslConfiguration::defaultConfiguration())
 {
     if (base_.path().isEmpty())
         base_.setPath(QStringLiteral("/"));
     if (!user.isEmpty())
         authorization_ = "Basic " + (user + QLatin1Char(':') + password).toUtf8().toBase64();
+    if (!tls_.pinnedSha256.isEmpty()) {
+        const QString pin = normalizedFingerprint(tls_.pinnedSha256);
+        if (pin.isEmpty())
+            policyProblem_ = QStringLiteral("the trusted certificate's fingerprint is not 64 hex digits: %1")
+                                 .arg(tls_.pinnedSha256);
+        tls_.pinnedSha256 = pin;
+    }
+    if (!tls_.caFile.isEmpty()) {
+        const QList<QSslCertificate> authorities =
+            QSslCertificate::fromPath(tls_.caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        if (authorities.isEmpty()) {
+            policyProblem_ = QStringLiteral("the certificate authorities file %1 cannot be read or holds "
+                                            "no PEM certificate")
+                                 .arg(tls_.caFile);
+        } else {
+            // Setting a list replaces the system's, which are therefore named as well.
+            sslConfiguration_.setCaCertificates(QSslConfiguration::systemCaCertificates() + authorities);
+        }
+    }
 }
 
 DavClient::~DavClient() = default;
@@ -99,7 +164,24 @@ QUrl DavClient::resolve(const QString &urlOrHref) const
 DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, const QByteArray &body,
                                      const Headers &headers)
 {
+    Reply out;
+    out.url = url;
+    // Refused before any connection is made: nothing of the request may reach the network.
+    if (!policyProblem_.isEmpty()) {
+        out.networkFailed = true;
+        out.networkError = policyProblem_;
+        return out;
+    }
+    if (!plainHttpAllowed(url, tls_)) {
+        out.networkFailed = true;
+        out.refusal = Failure::Unencrypted;
+        out.networkError = QStringLiteral("plain http to a server other than this machine is refused: the "
+                                          "password and the cards would travel in clear (use https)");
+        return out;
+    }
+
     QNetworkRequest request(url);
+    request.setSslConfiguration(sslConfiguration_);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     for (const auto &h : headers)
@@ -112,6 +194,42 @@ DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, 
         request.setRawHeader("Authorization", authorization_);
 
     QNetworkReply *reply = manager_.sendCustomRequest(request, method, body);
+    QString tlsReasons; // what the check of the certificate found, where it failed
+    QString shown;      // the fingerprint of the certificate the server showed, where refused
+    bool notPinned = false;
+    const auto peerFingerprint = [reply](const QList<QSslError> &errors) {
+        QSslCertificate peer = reply->sslConfiguration().peerCertificate();
+        if (peer.isNull() && !errors.isEmpty())
+            peer = errors.first().certificate();
+        return certificateFingerprint(peer);
+    };
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply, [&](const QList<QSslError> &errors) {
+        const QString fingerprint = peerFingerprint(errors);
+        // A pinned certificate is trusted as it is, whatever the system says of it.
+        if (!tls_.pinnedSha256.isEmpty() && fingerprint == tls_.pinnedSha256) {
+            reply->ignoreSslErrors(errors);
+            return;
+        }
+        QStringList reasons;
+        for (const QSslError &e : errors)
+            reasons.append(e.errorString());
+        tlsReasons = reasons.join(QStringLiteral("; "));
+        shown = fingerprint;
+        notPinned = !tls_.pinnedSha256.isEmpty();
+    });
+    // A pin means "this exact certificate": another one is refused even where the system would
+    // trust it, so that a changed certificate is always the user's decision. The handshake is over
+    // here and nothing of the request has been sent yet.
+    QObject::connect(reply, &QNetworkReply::encrypted, reply, [&] {
+        if (tls_.pinnedSha256.isEmpty())
+            return;
+        const QString fingerprint = peerFingerprint({});
+        if (fingerprint == tls_.pinnedSha256)
+            return;
+        shown = fingerprint;
+        notPinned = true;
+        reply->abort();
+    });
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
@@ -121,8 +239,28 @@ DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, 
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
 
-    Reply out;
-    out.url = url;
+    if (!shown.isEmpty() || !tlsReasons.isEmpty()) {
+        QObject::disconnect(reply, nullptr, &loop, nullptr);
+        if (!reply->isFinished())
+            reply->abort();
+        delete reply;
+        out.networkFailed = true;
+        out.refusal = Failure::Untrusted;
+        out.fingerprint = shown;
+        const QString fingerprint = shown.isEmpty() ? QStringLiteral("unknown") : shown;
+        if (notPinned) {
+            out.networkError = QStringLiteral("the server's certificate has changed: it is not the one "
+                                              "trusted (SHA-256 %1) but SHA-256 %2")
+                                   .arg(tls_.pinnedSha256, fingerprint);
+            if (!tlsReasons.isEmpty())
+                out.networkError += QStringLiteral(" (%1)").arg(tlsReasons);
+        } else {
+            out.networkError =
+                QStringLiteral("the server's certificate is not trusted (%1); its SHA-256 fingerprint is %2")
+                    .arg(tlsReasons, fingerprint);
+        }
+        return out;
+    }
     if (!reply->isFinished()) {
         QObject::disconnect(reply, nullptr, &loop, nullptr);
         reply->abort();
@@ -171,6 +309,12 @@ Result DavClient::failureOf(const QByteArray &method, const Reply &reply)
     r.status = reply.status;
     const QString where = QString::fromLatin1(method) + QLatin1Char(' ') +
                           reply.url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded);
+    if (reply.refusal != Failure::None) {
+        r.failure = reply.refusal;
+        r.fingerprint = reply.fingerprint;
+        r.message = QStringLiteral("%1: %2").arg(where, reply.networkError);
+        return r;
+    }
     if (reply.networkFailed) {
         r.failure = Failure::Unreachable;
         r.message = QStringLiteral("%1: the server cannot be reached (%2)").arg(where, reply.networkError);
@@ -365,7 +509,7 @@ Result DavClient::fetch(const QString &collectionUrl, const QStringList &hrefs, 
             const Result r = getOne(href, card);
             if (r.ok())
                 out.append(card);
-            else if (r.failure == Failure::Unreachable || r.status == 401)
+            else if (isConnectionFailure(r.failure) || r.status == 401)
                 return r;
             else
                 failed.append(href);

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QPair>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -20,6 +22,26 @@ struct AddressBookInfo {
     bool supportsSync = false;
 };
 
+// How far the client trusts a server. https is checked against the system's certificates, plus
+// those of caFile where given; a certificate pinned by its SHA-256 fingerprint is accepted as it is
+// (also self-signed, or for another name), and then only that one. Plain http goes only to this
+// machine (127.0.0.0/8, ::1, localhost) unless allowPlainHttp: the password would travel in clear.
+struct TlsPolicy {
+    QString caFile;       // PEM certificates of authorities trusted besides the system's
+    QString pinnedSha256; // 64 hex digits (any case, colons allowed); empty: no pin
+    bool allowPlainHttp = false;
+};
+
+// The SHA-256 fingerprint of certificate as 64 lower-case hex digits (how it is shown and kept).
+QString certificateFingerprint(const QSslCertificate &certificate);
+// fingerprint as written by a user ("AB:CD:..", upper or lower case, spaces) in the form above;
+// empty when it is not 32 bytes of hex.
+QString normalizedFingerprint(const QString &fingerprint);
+// Whether host is this machine: 127.0.0.0/8, ::1 or localhost.
+bool isLoopbackHost(const QString &host);
+// Whether a request to url may go out under policy as far as plain http goes (https always may).
+bool plainHttpAllowed(const QUrl &url, const TlsPolicy &policy);
+
 // Whether two hrefs name the same resource: servers write "@" as "%40" in their listings whatever
 // the href a card was stored at, and a collection with or without its trailing slash.
 bool sameHref(const QString &a, const QString &b);
@@ -31,7 +53,8 @@ bool sameHref(const QString &a, const QString &b);
 class DavClient : public Remote {
 public:
     // baseUrl: the server ("http://host:port/") or any URL on it; user empty: no credentials.
-    DavClient(const QString &baseUrl, const QString &user, const QString &password);
+    DavClient(const QString &baseUrl, const QString &user, const QString &password,
+              const TlsPolicy &tls = TlsPolicy());
     ~DavClient() override;
     DavClient(const DavClient &) = delete;
     DavClient &operator=(const DavClient &) = delete;
@@ -69,6 +92,8 @@ private:
         QUrl url;        // where the last request went (after redirects)
         bool networkFailed = false;
         QString networkError;
+        Failure refusal = Failure::None; // Untrusted or Unencrypted: refused by the TLS policy
+        QString fingerprint;             // of the certificate refused
         QByteArray header(const QByteArray &name) const;
     };
 
@@ -86,6 +111,9 @@ private:
 
     QUrl base_;
     QByteArray authorization_; // "Basic ..." or empty
+    TlsPolicy tls_;            // pinnedSha256 normalized
+    QSslConfiguration sslConfiguration_;
+    QString policyProblem_; // why no request can go out (a CA file that cannot be read)
     QNetworkAccessManager manager_;
     int timeoutMs_ = 30000;
     int batchSize_ = 100;

@@ -27,7 +27,9 @@ struct Listing {
 
 enum class Failure {
     None,
-    Unreachable,        // no connection, a time-out, TLS refused
+    Unreachable,        // no connection, a time-out, a TLS handshake that failed otherwise
+    Untrusted,          // the server's certificate is not trusted, or not the one trusted before
+    Unencrypted,        // plain http to another machine, refused before connecting
     Unauthorized,       // 401 or 403 on the collection
     NotFound,           // 404 / 410
     PreconditionFailed, // 412: If-Match or If-None-Match did not hold
@@ -39,6 +41,10 @@ struct Result {
     Failure failure = Failure::None;
     int status = 0;  // the HTTP status, where there was one
     QString message; // for the user: what failed, with the server's URL
+    // Untrusted: the SHA-256 fingerprint of the certificate the server showed (64 lower-case hex
+    // digits), the one to trust explicitly if the user recognises it.
+    // Initialized here so that a Result written as {failure, status, message} stays complete.
+    QString fingerprint = QString();
     bool ok() const { return failure == Failure::None; }
 };
 

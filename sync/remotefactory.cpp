@@ -4,15 +4,16 @@
 SyncConnection makeConnection(const SyncConfig &config, const QString &password)
 {
     SyncConnection connection;
-    auto client = std::make_unique<carddav::DavClient>(config.url, config.user, password);
+    const carddav::TlsPolicy tls = syncconfig::tlsPolicy(config);
+    auto client = std::make_unique<carddav::DavClient>(config.url, config.user, password, tls);
     carddav::DavClient *dav = client.get();
     connection.remote = std::move(client);
     // Setup finds the books from the address it was given, which is also the configuration's URL.
-    connection.discover = [dav, url = config.url, user = config.user,
-                           password](const QString &base, QList<AddressBookInfo> &books) {
+    connection.discover = [dav, url = config.url, user = config.user, password,
+                           tls](const QString &base, QList<AddressBookInfo> &books) {
         if (base == url)
             return dav->discover(books);
-        return carddav::DavClient(base, user, password).discover(books);
+        return carddav::DavClient(base, user, password, tls).discover(books);
     };
     connection.createAddressBook = [dav](const QString &url, const QString &displayName) {
         return dav->createAddressBook(url, displayName);

@@ -1,6 +1,7 @@
 #include "sync/syncconfig.h"
 
 #include "store/profile.h"
+#include "sync/davclient.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -24,6 +25,12 @@ SyncConfig load(const QString &dir)
     c.url = get("Server", "URL");
     c.user = get("Server", "User");
     c.passwordCommand = get("Server", "PasswordCommand");
+    c.trustedCertificate = get("Server", "TrustedCertificate");
+    c.certificateAuthorities = get("Server", "CertificateAuthorities");
+    const QString plain = get("Server", "AllowPlainHttp").trimmed();
+    c.allowPlainHttp = plain.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
+                       plain.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 ||
+                       plain == QLatin1String("1");
     c.collections[0] = get("List1", "Collection");
     c.collections[1] = get("List2", "Collection");
     return c;
@@ -35,6 +42,9 @@ void save(const QString &dir, const SyncConfig &config)
                                {{"Server", "URL", config.url.toUtf8()},
                                 {"Server", "User", config.user.toUtf8()},
                                 {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
+                                {"Server", "TrustedCertificate", config.trustedCertificate.toUtf8()},
+                                {"Server", "CertificateAuthorities", config.certificateAuthorities.toUtf8()},
+                                {"Server", "AllowPlainHttp", config.allowPlainHttp ? "true" : "false"},
                                 {"List1", "Collection", config.collections[0].toUtf8()},
                                 {"List2", "Collection", config.collections[1].toUtf8()}});
 }
@@ -77,6 +87,15 @@ QStringList splitCommand(const QString &command)
     if (inWord)
         words << word;
     return words;
+}
+
+carddav::TlsPolicy tlsPolicy(const SyncConfig &config)
+{
+    carddav::TlsPolicy policy;
+    policy.caFile = config.certificateAuthorities;
+    policy.pinnedSha256 = config.trustedCertificate;
+    policy.allowPlainHttp = config.allowPlainHttp;
+    return policy;
 }
 
 bool password(const QString &command, QString &password, QString &problem)

@@ -3,12 +3,20 @@
 #include <QString>
 
 // Where the lists sync to, kept in PorAddrSync.ini beside them:
-//   [Server] URL, User, PasswordCommand    [List1] Collection    [List2] Collection
+//   [Server] URL, User, PasswordCommand, TrustedCertificate, CertificateAuthorities, AllowPlainHttp
+//   [List1] Collection    [List2] Collection
 // No password is ever written there: PasswordCommand, where set, prints it.
 struct SyncConfig {
     QString url, user, passwordCommand;
-    QString collections[2]; // list 1's and list 2's collection; the same one when they share it
+    QString trustedCertificate;     // SHA-256 of the server's certificate, trusted as it is
+    QString certificateAuthorities; // a PEM file of authorities trusted besides the system's
+    bool allowPlainHttp = false;    // http also to another machine: the password travels in clear
+    QString collections[2];         // list 1's and list 2's collection; the same one when they share it
 };
+
+namespace carddav {
+struct TlsPolicy;
+}
 
 namespace syncconfig {
 
@@ -23,6 +31,9 @@ void save(const QString &dir, const SyncConfig &config);
 // The words of a command line as a shell splits them: blanks part words, '…' keeps everything as
 // it is, "…" and a backslash as outside quotes in a shell; nothing is expanded.
 QStringList splitCommand(const QString &command);
+
+// The TLS settings of config, for the CardDAV client.
+carddav::TlsPolicy tlsPolicy(const SyncConfig &config);
 
 // Runs command (program and arguments, split by splitCommand, without a shell)
 // and takes the first line it prints as the password. False with problem set when it cannot be run

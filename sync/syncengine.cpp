@@ -761,7 +761,8 @@ bool Run::serverFailed(const carddav::Result &r, Item &item, const QString &what
     if (r.ok())
         return false;
     item.failed = true;
-    if (r.failure == carddav::Failure::Unreachable || r.failure == carddav::Failure::Unauthorized) {
+    if (r.failure == carddav::Failure::Unreachable || r.failure == carddav::Failure::Untrusted ||
+        r.failure == carddav::Failure::Unencrypted || r.failure == carddav::Failure::Unauthorized) {
         serverDown_ = true;
         result_.stop = SyncStop::Unreachable;
         result_.stopMessage = r.message;
@@ -782,7 +783,8 @@ bool Run::fetchOne(const Item &item, RemoteItem &out, bool &gone)
     const carddav::Result r = job_.remote->fetch(c.url, {item.href}, cards, failed);
     gone = false;
     if (!r.ok()) {
-        if (r.failure == carddav::Failure::Unreachable || r.failure == carddav::Failure::Unauthorized) {
+        if (r.failure == carddav::Failure::Unreachable || r.failure == carddav::Failure::Untrusted ||
+            r.failure == carddav::Failure::Unencrypted || r.failure == carddav::Failure::Unauthorized) {
             serverDown_ = true;
             result_.stop = SyncStop::Unreachable;
             result_.stopMessage = r.message;

@@ -2,6 +2,7 @@
 
 #include "platform/runningcopy.h"
 #include "store/errors.h"
+#include "sync/davclient.h"
 #include "sync/syncengine.h"
 #include "sync/syncstate.h"
 
@@ -21,6 +22,7 @@ const char helpText[] =
     "使い方:\n"
     "  poraddr-sync setup URL [--user 名前] [--password-command コマンド]\n"
     "                         [--list1 アドレス帳] [--list2 アドレス帳] [--create] [フォルダ]\n"
+    "                         [--trust-certificate SHA256] [--ca-file ファイル] [--allow-plain-http]\n"
     "  poraddr-sync [--dry-run] [--force] [フォルダ]\n"
     "\n"
     "ぽるてアドレス帳の 2 つの一覧を CardDAV サーバーのアドレス帳と双方向に同期します。\n"
@@ -32,6 +34,11 @@ const char helpText[] =
     "        「ぽるておともだち」のカードが一覧 1、ほかは一覧 2)。何も指定しなければ最初に見つかった\n"
     "        アドレス帳を両方で使います。パスワードは書きません。--password-command のコマンド\n"
     "        (シェルを通さずに実行) が標準出力の 1 行目に出したものを使います。\n"
+    "        https のサーバーの証明書はシステムの証明書 (と --ca-file の PEM ファイルの認証局) で\n"
+    "        確かめます。信頼できない証明書は SHA-256 の指紋を示して止まります。確かめたうえで\n"
+    "        --trust-certificate 指紋 とすると、その証明書だけを信頼します (変わればまた止まります)。\n"
+    "        暗号化しない http はこのマシン (127.0.0.1、::1、localhost) にだけつなぎます。\n"
+    "        --allow-plain-http でほかのサーバーにもつなぎますが、パスワードが平文で流れます。\n"
     "同期    前回の同期からこちらとサーバーで変わったものを欄ごとに合わせます。同じ欄が両方で\n"
     "        変わっていればこちらの値を残してサーバーにも送り、サーバーのカードは\n"
     "        PorAddrSync-conflicts.vcf に追記します。片方で消して片方で変えたものは変えた方が\n"
@@ -51,6 +58,7 @@ const char helpText[] =
     "Usage:\n"
     "  poraddr-sync setup URL [--user NAME] [--password-command COMMAND]\n"
     "                         [--list1 BOOK] [--list2 BOOK] [--create] [FOLDER]\n"
+    "                         [--trust-certificate SHA256] [--ca-file FILE] [--allow-plain-http]\n"
     "  poraddr-sync [--dry-run] [--force] [FOLDER]\n"
     "\n"
     "Syncs both lists of ぽるてアドレス帳 both ways with address books on a CardDAV server.\n"
@@ -62,6 +70,12 @@ const char helpText[] =
     "        \"ぽるておともだち\" are list 1, the others list 2); with neither given both share the\n"
     "        first book found. No password is written: the first line that the --password-command\n"
     "        COMMAND (run without a shell) prints is used.\n"
+    "        An https server's certificate is checked against the system's certificates (and the\n"
+    "        authorities in the PEM file of --ca-file). An untrusted one stops setup, which shows its\n"
+    "        SHA-256 fingerprint; --trust-certificate FINGERPRINT trusts that certificate alone,\n"
+    "        after you have checked it (a changed certificate is refused again). Plain http goes\n"
+    "        only to this machine (127.0.0.1, ::1, localhost); --allow-plain-http allows it to\n"
+    "        another server, but the password then travels in clear.\n"
     "sync    Brings together, field by field, what changed here and on the server since the last\n"
     "        sync. A field changed on both sides keeps this side's value, which goes to the server\n"
     "        too; the server's card is appended to PorAddrSync-conflicts.vcf. Deleted on one side\n"
@@ -89,6 +103,8 @@ struct Options {
     bool dryRun = false, force = false, create = false;
     QString url, user, passwordCommand, books[2];
     bool passwordCommandGiven = false;
+    QString trustCertificate, caFile; // empty: as configured before
+    bool allowPlainHttp = false;
     QString folder;
 };
 
@@ -124,6 +140,27 @@ std::optional<Options> parseOptions(const QStringList &args, const SyncText &tr,
             o.force = true;
         } else if (o.setup && a == QLatin1String("--create")) {
             o.create = true;
+        } else if (o.setup && a == QLatin1String("--allow-plain-http")) {
+            o.allowPlainHttp = true;
+        } else if (o.setup && (is("--trust-certificate") || is("--ca-file"))) {
+            const bool trust = is("--trust-certificate");
+            const char *name = trust ? "--trust-certificate" : "--ca-file";
+            QString value;
+            if (!takeValue(name, value)) {
+                problem = tr("%1 には値を指定してください", "%1 takes a value").arg(QLatin1String(name));
+                return std::nullopt;
+            }
+            if (trust) {
+                o.trustCertificate = carddav::normalizedFingerprint(value);
+                if (o.trustCertificate.isEmpty()) {
+                    problem = tr("証明書の指紋は SHA-256 の 16 進 64 桁で指定してください: ",
+                                 "a certificate's fingerprint is its SHA-256 in 64 hex digits: ") +
+                              value;
+                    return std::nullopt;
+                }
+            } else {
+                o.caFile = QFileInfo(value).absoluteFilePath();
+            }
         } else if (o.setup && (is("--user") || is("--password-command") || is("--list1") || is("--list2"))) {
             const char *name = is("--user")               ? "--user"
                                : is("--password-command") ? "--password-command"
@@ -219,6 +256,14 @@ int connect(const ConnectionFactory &factory, const SyncConfig &config, SyncConn
     return syncexit::Ok;
 }
 
+// Whether two URLs name the same server: scheme, host and port.
+bool sameServer(const QString &a, const QString &b)
+{
+    const QUrl x(a), y(b);
+    return x.scheme() == y.scheme() && x.host().compare(y.host(), Qt::CaseInsensitive) == 0 &&
+           x.port() == y.port();
+}
+
 QString resolved(const QString &base, const QString &reference)
 {
     return QUrl(base).resolved(QUrl(reference)).toString();
@@ -228,16 +273,41 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
              QIODevice &err, const SyncText &tr)
 {
     SyncConfig config = syncconfig::load(dir);
+    // A certificate trusted, or plain http allowed, for one server says nothing about another.
+    if (!sameServer(config.url, o.url)) {
+        config.trustedCertificate.clear();
+        config.allowPlainHttp = false;
+    }
     config.url = o.url;
     config.user = o.user;
     if (o.passwordCommandGiven)
         config.passwordCommand = o.passwordCommand;
+    if (!o.trustCertificate.isEmpty())
+        config.trustedCertificate = o.trustCertificate;
+    if (!o.caFile.isEmpty())
+        config.certificateAuthorities = o.caFile;
+    config.allowPlainHttp = config.allowPlainHttp || o.allowPlainHttp;
+    const QUrl server(o.url);
+    if (config.allowPlainHttp && server.scheme() == QLatin1String("http") &&
+        !carddav::isLoopbackHost(server.host()))
+        print(err, tr("警告: %1 には暗号化せずにつなぎます。パスワードもカードも平文で流れます",
+                      "warning: %1 is reached without encryption; the password and the cards travel in clear")
+                       .arg(server.host()));
     SyncConnection connection;
     if (const int code = connect(factory, config, connection, err, tr); code != syncexit::Ok)
         return code;
     QList<AddressBookInfo> books;
     if (const carddav::Result r = connection.discover(o.url, books); !r.ok()) {
         print(err, r.message.isEmpty() ? o.url : r.message);
+        if (r.failure == carddav::Failure::Untrusted && !r.fingerprint.isEmpty())
+            print(err, tr("SHA-256 %1\nこの証明書がサーバーのものだと確かめたら、信頼するには: "
+                          "poraddr-sync setup %2 --trust-certificate %1",
+                          "SHA-256 %1\nif you have checked that this certificate is the server's, trust it "
+                          "with: poraddr-sync setup %2 --trust-certificate %1")
+                           .arg(r.fingerprint, o.url));
+        else if (r.failure == carddav::Failure::Unencrypted)
+            print(err, tr("https の URL を使ってください (--allow-plain-http で平文のままつなぎます)",
+                          "use an https URL (--allow-plain-http connects in clear all the same)"));
         return syncexit::Unreachable;
     }
     for (const AddressBookInfo &b : books)

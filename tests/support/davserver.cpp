@@ -45,9 +45,15 @@ QString DavServer::name() const
     return {};
 }
 
+void DavServer::setTls(const QString &certificate, const QString &key)
+{
+    certificate_ = certificate;
+    key_ = key;
+}
+
 QString DavServer::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/").arg(port_);
+    return QStringLiteral("%1://127.0.0.1:%2/").arg(isTls() ? "https" : "http").arg(port_);
 }
 
 QString DavServer::principalPath() const
@@ -62,7 +68,7 @@ QString DavServer::homePath() const
 
 QString DavServer::bookUrl(const QString &name) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2%3/").arg(port_).arg(homePath(), name);
+    return baseUrl() + homePath().mid(1) + name + QLatin1Char('/');
 }
 
 QByteArray DavServer::output()
@@ -134,9 +140,26 @@ bool DavServer::start()
     return false;
 }
 
-bool DavServer::startOnce(const QString &htpasswd)
+bool DavServer::restart()
 {
-    port_ = freePort();
+    stop();
+    const QString htpasswd = config_.filePath(QStringLiteral("htpasswd"));
+    // The port was just given up; it may take a moment until it can be bound again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (startOnce(htpasswd, true))
+            return true;
+        stop();
+        QDeadlineTimer pause(250);
+        while (!pause.hasExpired())
+            process_.waitForFinished(50);
+    }
+    return false;
+}
+
+bool DavServer::startOnce(const QString &htpasswd, bool samePort)
+{
+    if (!samePort || port_ == 0)
+        port_ = freePort();
     if (port_ == 0) {
         error_ = QStringLiteral("no free port on 127.0.0.1");
         return false;
@@ -165,6 +188,10 @@ bool DavServer::startOnce(const QString &htpasswd)
                 storage_.path(),
                 QStringLiteral("--logging-level"),
                 QStringLiteral("info")};
+        if (isTls()) {
+            args << QStringLiteral("--server-ssl") << QStringLiteral("--server-certificate") << certificate_
+                 << QStringLiteral("--server-key") << key_;
+        }
         if (kind_ == DavServerKind::RadicaleBcrypt) {
             args << QStringLiteral("--auth-type") << QStringLiteral("htpasswd")
                  << QStringLiteral("--auth-htpasswd-filename") << htpasswd
@@ -207,6 +234,70 @@ void DavServer::stop()
     process_.kill();
     process_.waitForFinished(10000);
     output_ += process_.readAll();
+}
+
+bool TestCertificates::openssl(const QStringList &args)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir_.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("openssl"), args);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        error_ = QStringLiteral("openssl %1: %2 %3")
+                     .arg(args.join(QLatin1Char(' ')), process.errorString(),
+                          QString::fromLocal8Bit(process.readAll()));
+        return false;
+    }
+    return true;
+}
+
+QString TestCertificates::authorityFile() const
+{
+    return dir_.filePath(QStringLiteral("ca.crt"));
+}
+
+bool TestCertificates::makeAuthority()
+{
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary folder");
+        return false;
+    }
+    return openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                    "-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj", "/CN=PorAddr Test CA",
+                    "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                    "keyUsage=critical,keyCertSign,cRLSign"});
+}
+
+bool TestCertificates::makeServer(const QString &name, QString &certificate, QString &key)
+{
+    const QString extensions = name + QStringLiteral(".ext");
+    QFile ext(dir_.filePath(extensions));
+    if (!ext.open(QIODevice::WriteOnly)) {
+        error_ = QStringLiteral("cannot write %1").arg(ext.fileName());
+        return false;
+    }
+    ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n"
+              "keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n");
+    ext.close();
+    certificate = dir_.filePath(name + QStringLiteral(".crt"));
+    key = dir_.filePath(name + QStringLiteral(".key"));
+    return openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                    key, "-out", name + QStringLiteral(".csr"), "-subj", "/CN=127.0.0.1"}) &&
+           openssl({"x509", "-req", "-in", name + QStringLiteral(".csr"), "-CA", "ca.crt", "-CAkey", "ca.key",
+                    "-CAcreateserial", "-days", "2", "-extfile", extensions, "-out", certificate});
+}
+
+QString TestCertificates::fingerprint(const QString &certificate)
+{
+    QProcess process;
+    process.start(QStringLiteral("openssl"),
+                  {"x509", "-in", certificate, "-noout", "-fingerprint", "-sha256"});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return QString();
+    // "sha256 Fingerprint=AB:CD:..."
+    const QByteArray line = process.readAllStandardOutput().trimmed();
+    return QString::fromLatin1(line.mid(line.indexOf('=') + 1)).remove(QLatin1Char(':')).toLower();
 }
 
 } // namespace davtest

@@ -23,16 +23,23 @@ public:
     DavServer(const DavServer &) = delete;
     DavServer &operator=(const DavServer &) = delete;
 
+    // Serves https with the PEM certificate and key given (Radicale only), from the next start();
+    // empty paths: plain http again.
+    void setTls(const QString &certificate, const QString &key);
+    bool isTls() const { return !certificate_.isEmpty(); }
+
     // Starts the server and waits until it accepts connections; false (see errorString()) when it
     // cannot be started or does not answer within 20 s.
     bool start();
+    // Stops the server and starts it again on the same port (with the certificate set meanwhile).
+    bool restart();
     void stop();
     bool isRunning() const;
     QString errorString() const { return error_; }
 
     QString name() const; // "radicale", "radicale-bcrypt", "xandikos"
     quint16 port() const { return port_; }
-    QString baseUrl() const; // "http://127.0.0.1:PORT/"
+    QString baseUrl() const; // "http://127.0.0.1:PORT/" ("https://" with TLS)
     // Whom to log in as. Radicale lets only a named user see its collections even without
     // authentication; Xandikos does not look at credentials at all.
     QString user() const { return user_; }
@@ -58,7 +65,7 @@ public:
 
 private:
     bool writeHtpasswd(const QString &path);
-    bool startOnce(const QString &htpasswd);
+    bool startOnce(const QString &htpasswd, bool samePort = false);
 
     DavServerKind kind_;
     QString user_;
@@ -68,6 +75,27 @@ private:
     QProcess process_;
     QByteArray output_;
     quint16 port_ = 0;
+    QString error_;
+    QString certificate_, key_;
+};
+
+// A certificate authority of a test's own, made with openssl in a temporary folder, and server
+// certificates it signs for 127.0.0.1 and localhost (subjectAltName), for DavServer::setTls.
+class TestCertificates {
+public:
+    // Makes the authority's key and certificate; false (see errorString()) when openssl fails.
+    bool makeAuthority();
+    QString authorityFile() const; // the authority's certificate (PEM)
+    // A server certificate called name signed by the authority: its certificate and key file.
+    bool makeServer(const QString &name, QString &certificate, QString &key);
+    // The SHA-256 fingerprint of a PEM certificate as openssl shows it, in lower-case hex without
+    // colons; empty when it cannot be read.
+    QString fingerprint(const QString &certificate);
+    QString errorString() const { return error_; }
+
+private:
+    bool openssl(const QStringList &args);
+    QTemporaryDir dir_;
     QString error_;
 };
 

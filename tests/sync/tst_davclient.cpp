@@ -1,10 +1,13 @@
 #include "support/davserver.h"
 #include "sync/davclient.h"
 #include "sync/davxml.h"
+#include "sync/synctool.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkProxy>
+#include <QSslError>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -17,6 +20,7 @@ using carddav::Failure;
 using carddav::Listing;
 using carddav::RemoteCard;
 using carddav::Result;
+using carddav::TlsPolicy;
 using davtest::DavServer;
 using davtest::DavServerKind;
 
@@ -135,7 +139,21 @@ private:
     std::unique_ptr<DavServer> radicale_;
     std::unique_ptr<DavServer> xandikos_;
     std::unique_ptr<DavServer> bcrypt_;
+    std::unique_ptr<DavServer> tls_; // Radicale over https, with one of two certificates of a test CA
+    davtest::TestCertificates certificates_;
+    QString certificate_[2], key_[2], fingerprint_[2];
+    int served_ = 0; // which of them tls_ shows
     int books_ = 0;
+
+    // tls_ showing certificate n, restarted on its port where it showed the other one.
+    bool serve(int n)
+    {
+        if (served_ == n)
+            return true;
+        served_ = n;
+        tls_->setTls(certificate_[n], key_[n]);
+        return tls_->restart();
+    }
 
     DavServer *server(const QString &name)
     {
@@ -177,6 +195,18 @@ private slots:
                                               QStringLiteral("richtig"));
         for (DavServer *s : {radicale_.get(), xandikos_.get(), bcrypt_.get()})
             QVERIFY2(s->start(), qPrintable(s->errorString()));
+
+        QVERIFY2(certificates_.makeAuthority(), qPrintable(certificates_.errorString()));
+        for (int n = 0; n < 2; ++n) {
+            QVERIFY2(certificates_.makeServer(QStringLiteral("server%1").arg(n), certificate_[n], key_[n]),
+                     qPrintable(certificates_.errorString()));
+            fingerprint_[n] = certificates_.fingerprint(certificate_[n]);
+            QCOMPARE(fingerprint_[n].size(), 64);
+        }
+        tls_ = std::make_unique<DavServer>(DavServerKind::Radicale);
+        tls_->setTls(certificate_[0], key_[0]);
+        QVERIFY2(tls_->start(), qPrintable(tls_->errorString()));
+        QVERIFY(tls_->baseUrl().startsWith(QLatin1String("https://127.0.0.1:")));
     }
 
     void cleanupTestCase()
@@ -184,6 +214,214 @@ private slots:
         radicale_.reset();
         xandikos_.reset();
         bcrypt_.reset();
+        tls_.reset();
+    }
+
+    // https is checked against the system's authorities and those of a CA file; a pinned
+    // certificate is trusted as it is, and only that one, even where an authority signed another.
+    void tls_data()
+    {
+        QTest::addColumn<bool>("caFile");
+        QTest::addColumn<int>("pinned"); // which certificate's fingerprint is pinned; -1: none
+        QTest::addColumn<int>("served"); // which certificate the server shows
+        QTest::addColumn<Failure>("failure");
+        QTest::newRow("trusted through the CA file") << true << -1 << 0 << Failure::None;
+        QTest::newRow("not trusted without the CA file") << false << -1 << 0 << Failure::Untrusted;
+        QTest::newRow("pinned") << false << 0 << 0 << Failure::None;
+        QTest::newRow("pinned and trusted") << true << 0 << 0 << Failure::None;
+        QTest::newRow("pinned certificate changed") << false << 0 << 1 << Failure::Untrusted;
+        QTest::newRow("pinned certificate changed to a trusted one") << true << 0 << 1 << Failure::Untrusted;
+        QTest::newRow("another certificate of the CA") << true << -1 << 1 << Failure::None;
+        QTest::newRow("other certificate pinned") << false << 1 << 1 << Failure::None;
+    }
+    void tls()
+    {
+        QFETCH(bool, caFile);
+        QFETCH(int, pinned);
+        QFETCH(int, served);
+        QFETCH(Failure, failure);
+        QVERIFY2(serve(served), qPrintable(tls_->errorString()));
+        TlsPolicy policy;
+        if (caFile)
+            policy.caFile = certificates_.authorityFile();
+        if (pinned >= 0) // as a user may copy it: upper case, in pairs
+            for (int i = 0; i < 64; i += 2)
+                policy.pinnedSha256 +=
+                    (i ? QStringLiteral(":") : QString()) + fingerprint_[pinned].mid(i, 2).toUpper();
+        DavClient client(tls_->baseUrl(), tls_->user(), tls_->password(), policy);
+        client.setTimeout(10000);
+        const qsizetype logged = tls_->output().count(" request for ");
+        QList<carddav::AddressBookInfo> books;
+        Result r = client.discover(books);
+        QCOMPARE(r.failure, failure);
+        if (failure == Failure::None) {
+            const QString book = newBook(tls_.get(), client);
+            QVERIFY(!book.isEmpty());
+            RemoteCard stored;
+            r = client.put(pathOf(book) + "t.vcf", card("t", "t"), {}, stored);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            Listing listing;
+            r = client.list(book, {}, listing);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QCOMPARE(sortedHrefs(listing.cards), QStringList{stored.href});
+            QVERIFY(tls_->output().count(" request for ") > logged); // the server logs each request
+            return;
+        }
+        QCOMPARE(r.fingerprint, fingerprint_[served]);
+        QVERIFY2(r.message.contains(tls_->baseUrl()), qPrintable(r.message));
+        QVERIFY2(r.message.contains(fingerprint_[served]), qPrintable(r.message));
+        if (pinned >= 0) {
+            QVERIFY2(r.message.contains(QLatin1String("certificate has changed")), qPrintable(r.message));
+            QVERIFY2(r.message.contains(fingerprint_[pinned]), qPrintable(r.message));
+        } else {
+            QVERIFY2(r.message.contains(QLatin1String("not trusted")), qPrintable(r.message));
+            const QString reason = QSslError(QSslError::UnableToGetLocalIssuerCertificate).errorString();
+            QVERIFY2(r.message.contains(reason), qPrintable(r.message));
+        }
+        // Refused at the handshake: no request reached the server.
+        QCOMPARE(tls_->output().count(" request for "), logged);
+        RemoteCard stored;
+        QCOMPARE(client.put(tls_->bookUrl("x") + "x.vcf", card("x", "x"), {}, stored).failure, failure);
+    }
+
+    // What the tool tells and keeps: setup shows an untrusted certificate's fingerprint and keeps
+    // it once trusted; a sync run stops (exit 3) when the server shows another one, naming it.
+    void toolTrust()
+    {
+        QVERIFY2(serve(0), qPrintable(tls_->errorString()));
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString ini = folder.filePath(QStringLiteral("PorAddrSync.ini"));
+        QString said;
+        const auto tool = [&](const QStringList &args) {
+            QBuffer out, err;
+            out.open(QIODevice::WriteOnly);
+            err.open(QIODevice::WriteOnly);
+            const int code =
+                runSyncTool(args + QStringList{folder.path()}, QString(), out, err, makeConnection);
+            said = QString::fromUtf8(out.data() + err.data());
+            return code;
+        };
+        const auto kept = [&] {
+            QFile file(ini);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QString base = tls_->baseUrl();
+        const QStringList setup{"setup",   base, "--user", tls_->user(), "--list1", tls_->bookUrl("tool"),
+                                "--create"};
+
+        QCOMPARE(tool(setup), 3);
+        QVERIFY2(said.contains(base), qPrintable(said));
+        QVERIFY2(said.contains(fingerprint_[0]), qPrintable(said));
+        QVERIFY2(said.contains("--trust-certificate " + fingerprint_[0]), qPrintable(said));
+        QVERIFY(!kept().contains("TrustedCertificate=" + fingerprint_[0].toUtf8()));
+
+        const int trusted = tool(setup + QStringList{"--trust-certificate", fingerprint_[0].toUpper()});
+        QVERIFY2(trusted == 0, qPrintable(said));
+        QVERIFY2(kept().contains("\nTrustedCertificate=" + fingerprint_[0].toUtf8()), kept().constData());
+        QVERIFY(kept().contains("\nAllowPlainHttp=false"));
+        QCOMPARE(tool({}), 0);
+        // setup again without the option keeps the pin of the same server
+        QCOMPARE(tool(setup), 0);
+        QVERIFY2(kept().contains("\nTrustedCertificate=" + fingerprint_[0].toUtf8()), kept().constData());
+
+        QVERIFY2(serve(1), qPrintable(tls_->errorString()));
+        QCOMPARE(tool({}), 3);
+        QVERIFY2(said.contains(fingerprint_[1]), qPrintable(said));
+        QVERIFY2(said.contains(fingerprint_[0]), qPrintable(said));
+        QVERIFY2(kept().contains("\nTrustedCertificate=" + fingerprint_[0].toUtf8()), kept().constData());
+
+        // The authority's file instead: the new certificate is not pinned, so the file decides.
+        QCOMPARE(tool(QStringList(setup) << "--ca-file" << certificates_.authorityFile()), 3); // still pinned
+        QCOMPARE(tool(QStringList(setup) << "--ca-file" << certificates_.authorityFile()
+                                         << "--trust-certificate" << fingerprint_[1]),
+                 0);
+        QVERIFY2(kept().contains("\nCertificateAuthorities=" + certificates_.authorityFile().toUtf8()),
+                 kept().constData());
+        QCOMPARE(tool({}), 0);
+
+        QCOMPARE(tool(QStringList(setup) << "--trust-certificate"
+                                         << "12ab"),
+                 2);
+    }
+
+    void unreadableCaFile()
+    {
+        TlsPolicy policy;
+        policy.caFile = QStringLiteral("/nonexistent/ca.pem");
+        DavClient client(tls_->baseUrl(), tls_->user(), tls_->password(), policy);
+        QList<carddav::AddressBookInfo> books;
+        const Result r = client.discover(books);
+        QCOMPARE(r.failure, Failure::Unreachable);
+        QVERIFY2(r.message.contains(policy.caFile), qPrintable(r.message));
+    }
+
+    // Plain http only to this machine unless allowed; https anywhere.
+    void plainHttpPolicy_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("allow");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("127.0.0.1") << "http://127.0.0.1:5232/" << false << true;
+        QTest::newRow("127.8.9.10") << "http://127.8.9.10/" << false << true;
+        QTest::newRow("::1") << "http://[::1]:5232/" << false << true;
+        QTest::newRow("localhost") << "http://LocalHost/dav/" << false << true;
+        QTest::newRow("other machine") << "http://192.0.2.1/" << false << false;
+        QTest::newRow("name ending in localhost") << "http://evil-localhost/" << false << false;
+        QTest::newRow("localhost subdomain") << "http://localhost.example/" << false << false;
+        QTest::newRow("other machine, allowed") << "http://192.0.2.1/" << true << true;
+        QTest::newRow("https to another machine") << "https://192.0.2.1/" << false << true;
+    }
+    void plainHttpPolicy()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, allow);
+        QFETCH(bool, allowed);
+        TlsPolicy policy;
+        policy.allowPlainHttp = allow;
+        QCOMPARE(carddav::plainHttpAllowed(QUrl(url), policy), allowed);
+    }
+
+    // The refusal comes before any connection. Every connection the client makes meanwhile goes
+    // to a proxy on 127.0.0.1 that answers nothing, so the other machine is never contacted
+    // whatever the client does; without the refusal the request would show there.
+    void plainHttpRefused_data()
+    {
+        QTest::addColumn<bool>("allow");
+        QTest::newRow("not allowed") << false;
+        QTest::newRow("allowed") << true;
+    }
+    void plainHttpRefused()
+    {
+        QFETCH(bool, allow);
+        FakeServer proxy;
+        inTurn(proxy, {FakeServer::answer("404 Not Found", {})});
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), QUrl(proxy.url()).port()));
+        const auto restore = qScopeGuard([] { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); });
+        TlsPolicy policy;
+        policy.allowPlainHttp = allow;
+        DavClient client(QStringLiteral("http://192.0.2.1/"), QStringLiteral("user"), QStringLiteral("pw"),
+                         policy);
+        client.setTimeout(5000);
+        QList<carddav::AddressBookInfo> books;
+        const Result r = client.discover(books);
+        if (allow) {
+            QVERIFY(r.failure != Failure::Unencrypted);
+            QVERIFY(!proxy.requests.isEmpty());
+            QVERIFY2(proxy.requests[0].startsWith("PROPFIND http://192.0.2.1/.well-known/carddav "),
+                     proxy.requests[0].constData());
+            return;
+        }
+        QCOMPARE(r.failure, Failure::Unencrypted);
+        QVERIFY2(r.message.contains(QLatin1String("http://192.0.2.1/")), qPrintable(r.message));
+        QVERIFY2(r.message.contains(QLatin1String("in clear")), qPrintable(r.message));
+        QTest::qWait(200); // a connection to the proxy would have been accepted by now
+        QVERIFY(proxy.requests.isEmpty());
+        RemoteCard stored;
+        QCOMPARE(client.put(QStringLiteral("/b/x.vcf"), card("x", "x"), {}, stored).failure,
+                 Failure::Unencrypted);
+        QVERIFY(proxy.requests.isEmpty());
     }
 
     void discovery_data() { serverRows(); }
