@@ -111,23 +111,34 @@ DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, 
     if (!authorization_.isEmpty() && sameHost)
         request.setRawHeader("Authorization", authorization_);
 
+    Reply out;
+    out.url = url;
+    if (aborted_) {
+        out.networkFailed = true;
+        out.networkError = QStringLiteral("cancelled");
+        return out;
+    }
     QNetworkReply *reply = manager_.sendCustomRequest(request, method, body);
     QEventLoop loop;
-    QTimer timer;
+    QTimer timer, cancelCheck;
     timer.setSingleShot(true);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&cancelCheck, &QTimer::timeout, &loop, [&] {
+        if (aborted_)
+            loop.quit();
+    });
     timer.start(timeoutMs_);
+    cancelCheck.start(50);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
 
-    Reply out;
-    out.url = url;
     if (!reply->isFinished()) {
         QObject::disconnect(reply, nullptr, &loop, nullptr);
         reply->abort();
         out.networkFailed = true;
-        out.networkError = QStringLiteral("no answer within %1 s").arg(timeoutMs_ / 1000.0);
+        out.networkError = aborted_ ? QStringLiteral("cancelled")
+                                    : QStringLiteral("no answer within %1 s").arg(timeoutMs_ / 1000.0);
     } else {
         out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         out.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();

@@ -7,6 +7,16 @@
 
 namespace syncconfig {
 
+namespace {
+
+// The one value [Server] Password may have: the password is in the keyring, never in the file.
+QByteArray keyringValue()
+{
+    return QByteArrayLiteral("keyring");
+}
+
+} // namespace
+
 QString fileName()
 {
     return QStringLiteral("PorAddrSync.ini");
@@ -24,6 +34,7 @@ SyncConfig load(const QString &dir)
     c.url = get("Server", "URL");
     c.user = get("Server", "User");
     c.passwordCommand = get("Server", "PasswordCommand");
+    c.passwordInKeyring = get("Server", "Password").compare(QString::fromLatin1(keyringValue()), Qt::CaseInsensitive) == 0;
     c.collections[0] = get("List1", "Collection");
     c.collections[1] = get("List2", "Collection");
     return c;
@@ -34,6 +45,7 @@ void save(const QString &dir, const SyncConfig &config)
     writePrivateProfileStrings(dir + fileName(),
                                {{"Server", "URL", config.url.toUtf8()},
                                 {"Server", "User", config.user.toUtf8()},
+                                {"Server", "Password", config.passwordInKeyring ? keyringValue() : QByteArray()},
                                 {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
                                 {"List1", "Collection", config.collections[0].toUtf8()},
                                 {"List2", "Collection", config.collections[1].toUtf8()}});

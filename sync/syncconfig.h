@@ -3,10 +3,13 @@
 #include <QString>
 
 // Where the lists sync to, kept in PorAddrSync.ini beside them:
-//   [Server] URL, User, PasswordCommand    [List1] Collection    [List2] Collection
-// No password is ever written there: PasswordCommand, where set, prints it.
+//   [Server] URL, User, Password, PasswordCommand    [List1] Collection    [List2] Collection
+// No password is ever written there: "Password=keyring" says the desktop's keyring keeps it
+// (sync/keyring), else PasswordCommand, where set, prints it. An empty Collection: that list is not
+// synced.
 struct SyncConfig {
     QString url, user, passwordCommand;
+    bool passwordInKeyring = false;
     QString collections[2]; // list 1's and list 2's collection; the same one when they share it
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/runningcopy.h"
 #include "store/errors.h"
+#include "sync/keyring.h"
 #include "sync/syncengine.h"
 #include "sync/syncstate.h"
 
@@ -10,7 +11,11 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <cstdio>
 #include <optional>
+
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,8 +35,10 @@ const char helpText[] =
     "        PorAddrSync.ini に書きます。アドレス帳は URL か表示名で指定し、--create で新しく\n"
     "        作ります。片方だけ指定すると、もう片方も同じアドレス帳を使います (CATEGORIES\n"
     "        「ぽるておともだち」のカードが一覧 1、ほかは一覧 2)。何も指定しなければ最初に見つかった\n"
-    "        アドレス帳を両方で使います。パスワードは書きません。--password-command のコマンド\n"
-    "        (シェルを通さずに実行) が標準出力の 1 行目に出したものを使います。\n"
+    "        アドレス帳を両方で使います。パスワードはファイルに書きません。端末からは --user の\n"
+    "        パスワードを (表示せずに) 尋ね、デスクトップのキーリング (Secret Service) に保存します。\n"
+    "        キーリングがなければ --password-command のコマンド (シェルを通さずに実行) が標準出力の\n"
+    "        1 行目に出したものを使います。\n"
     "同期    前回の同期からこちらとサーバーで変わったものを欄ごとに合わせます。同じ欄が両方で\n"
     "        変わっていればこちらの値を残してサーバーにも送り、サーバーのカードは\n"
     "        PorAddrSync-conflicts.vcf に追記します。片方で消して片方で変えたものは変えた方が\n"
@@ -60,8 +67,10 @@ const char helpText[] =
     "        with which into PorAddrSync.ini. A BOOK is given by its URL or display name; --create\n"
     "        makes it. A list not given shares the other's book (cards with the CATEGORIES\n"
     "        \"ぽるておともだち\" are list 1, the others list 2); with neither given both share the\n"
-    "        first book found. No password is written: the first line that the --password-command\n"
-    "        COMMAND (run without a shell) prints is used.\n"
+    "        first book found. No password is written to a file: on a terminal, the password of\n"
+    "        --user is asked for (not shown) and kept in the desktop's keyring (Secret Service);\n"
+    "        without one, the first line that the --password-command COMMAND (run without a shell)\n"
+    "        prints is used.\n"
     "sync    Brings together, field by field, what changed here and on the server since the last\n"
     "        sync. A field changed on both sides keeps this side's value, which goes to the server\n"
     "        too; the server's card is appended to PorAddrSync-conflicts.vcf. Deleted on one side\n"
@@ -82,6 +91,34 @@ const char helpText[] =
 void print(QIODevice &device, const QString &line)
 {
     device.write((line + QLatin1Char('\n')).toUtf8());
+}
+
+// Asks for the password on the terminal of standard input, with the echo off while it is typed.
+// False where standard input is no terminal.
+bool askPassword(QIODevice &err, const QString &prompt, QString &password)
+{
+    if (!isatty(STDIN_FILENO))
+        return false;
+    err.write(prompt.toUtf8());
+    if (auto *file = qobject_cast<QFileDevice *>(&err))
+        file->flush();
+    termios saved{};
+    const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        termios hidden = saved;
+        hidden.c_lflag &= ~tcflag_t(ECHO);
+        hidden.c_lflag |= ECHONL;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    QByteArray line;
+    for (int c; (c = std::getchar()) != EOF && c != '\n';)
+        line.append(char(c));
+    if (quiet)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    password = QString::fromUtf8(line);
+    return true;
 }
 
 struct Options {
@@ -201,10 +238,19 @@ QString whyNotWritable(DataFolderLock &lock, const QString &dir, const SyncText 
 
 // The connection, or the exit code with the reason said on err.
 int connect(const ConnectionFactory &factory, const SyncConfig &config, SyncConnection &connection,
-            QIODevice &err, const SyncText &tr)
+            QIODevice &err, const SyncText &tr, const QString *typed = nullptr)
 {
     QString password;
-    if (!config.passwordCommand.isEmpty()) {
+    if (typed) {
+        password = *typed;
+    } else if (config.passwordInKeyring) {
+        const keyring::Answer kept = keyring::read(config.url, config.user);
+        if (!kept.ok()) {
+            print(err, kept.message);
+            return syncexit::Unreachable;
+        }
+        password = kept.password;
+    } else if (!config.passwordCommand.isEmpty()) {
         QString problem;
         if (!syncconfig::password(config.passwordCommand, password, problem)) {
             print(err, tr("パスワードのコマンドが失敗しました: ", "the password command failed: ") + problem);
@@ -230,10 +276,25 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
     SyncConfig config = syncconfig::load(dir);
     config.url = o.url;
     config.user = o.user;
-    if (o.passwordCommandGiven)
+    if (o.passwordCommandGiven) {
         config.passwordCommand = o.passwordCommand;
+        config.passwordInKeyring = false;
+    }
+    // On a terminal, without a password command, the password is asked for and goes to the keyring.
+    std::optional<QString> typed;
+    if (!o.passwordCommandGiven && !o.user.isEmpty() && isatty(STDIN_FILENO)) {
+        QString why;
+        if (!keyring::available(&why)) {
+            print(err, why);
+            return syncexit::Usage;
+        }
+        QString password;
+        askPassword(err, tr("%1 のパスワード: ", "password of %1: ").arg(o.user), password);
+        typed = password;
+    }
     SyncConnection connection;
-    if (const int code = connect(factory, config, connection, err, tr); code != syncexit::Ok)
+    if (const int code = connect(factory, config, connection, err, tr, typed ? &*typed : nullptr);
+        code != syncexit::Ok)
         return code;
     QList<AddressBookInfo> books;
     if (const carddav::Result r = connection.discover(o.url, books); !r.ok()) {
@@ -303,6 +364,15 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
             chosen[l] = chosen[1 - l];
     config.collections[0] = chosen[0];
     config.collections[1] = chosen[1];
+    if (typed) {
+        // Kept before the configuration says where it is.
+        if (const keyring::Answer stored = keyring::store(config.url, config.user, *typed); !stored.ok()) {
+            print(err, stored.message);
+            return stored.outcome == keyring::Outcome::NoService ? syncexit::Usage : syncexit::FileError;
+        }
+        config.passwordInKeyring = true;
+        config.passwordCommand.clear();
+    }
     syncconfig::save(dir, config);
     print(err, tr("一覧 1 は %1、一覧 2 は %2 と同期します (%3)", "list 1 syncs with %1, list 2 with %2 (%3)")
                    .arg(chosen[0], chosen[1], QDir::toNativeSeparators(dir + syncconfig::fileName())));
