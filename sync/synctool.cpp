@@ -99,9 +99,7 @@ bool askPassword(QIODevice &err, const QString &prompt, QString &password)
 {
     if (!isatty(STDIN_FILENO))
         return false;
-    err.write(prompt.toUtf8());
-    if (auto *file = qobject_cast<QFileDevice *>(&err))
-        file->flush();
+    // The echo goes off before the prompt shows: what is typed after it is never seen.
     termios saved{};
     const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
     if (quiet) {
@@ -110,6 +108,9 @@ bool askPassword(QIODevice &err, const QString &prompt, QString &password)
         hidden.c_lflag |= ECHONL;
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
     }
+    err.write(prompt.toUtf8());
+    if (auto *file = qobject_cast<QFileDevice *>(&err))
+        file->flush();
     QByteArray line;
     for (int c; (c = std::getchar()) != EOF && c != '\n';)
         line.append(char(c));
