@@ -193,6 +193,11 @@ DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, 
     if (!authorization_.isEmpty() && sameHost)
         request.setRawHeader("Authorization", authorization_);
 
+    if (aborted_) {
+        out.networkFailed = true;
+        out.networkError = QStringLiteral("cancelled");
+        return out;
+    }
     QNetworkReply *reply = manager_.sendCustomRequest(request, method, body);
     QString tlsReasons; // what the check of the certificate found, where it failed
     QString shown;      // the fingerprint of the certificate the server showed, where refused
@@ -231,11 +236,16 @@ DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, 
         reply->abort();
     });
     QEventLoop loop;
-    QTimer timer;
+    QTimer timer, cancelCheck;
     timer.setSingleShot(true);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&cancelCheck, &QTimer::timeout, &loop, [&] {
+        if (aborted_)
+            loop.quit();
+    });
     timer.start(timeoutMs_);
+    cancelCheck.start(50);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
 
@@ -265,7 +275,8 @@ DavClient::Reply DavClient::sendOnce(const QByteArray &method, const QUrl &url, 
         QObject::disconnect(reply, nullptr, &loop, nullptr);
         reply->abort();
         out.networkFailed = true;
-        out.networkError = QStringLiteral("no answer within %1 s").arg(timeoutMs_ / 1000.0);
+        out.networkError = aborted_ ? QStringLiteral("cancelled")
+                                    : QStringLiteral("no answer within %1 s").arg(timeoutMs_ / 1000.0);
     } else {
         out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         out.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();

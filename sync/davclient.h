@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
+
 namespace carddav {
 
 // An address book found on a server: its full URL, its name as the server shows it, and whether
@@ -62,6 +64,9 @@ public:
     // How long one request may take before it counts as Unreachable (default 30 s).
     void setTimeout(int milliseconds) { timeoutMs_ = milliseconds; }
     int timeout() const { return timeoutMs_; }
+    // Ends the request under way, and fails every later one, as Unreachable ("cancelled"). May be
+    // called from any thread, e.g. by a window while this client works in a thread of its own.
+    void abort() { aborted_ = true; }
     // How many cards one addressbook-multiget asks for (default 100).
     void setBatchSize(int cards) { batchSize_ = cards > 0 ? cards : 1; }
 
@@ -117,6 +122,7 @@ private:
     QNetworkAccessManager manager_;
     int timeoutMs_ = 30000;
     int batchSize_ = 100;
+    std::atomic<bool> aborted_{false};
 };
 
 } // namespace carddav

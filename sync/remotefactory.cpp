@@ -18,5 +18,6 @@ SyncConnection makeConnection(const SyncConfig &config, const QString &password)
     connection.createAddressBook = [dav](const QString &url, const QString &displayName) {
         return dav->createAddressBook(url, displayName);
     };
+    connection.cancel = [dav] { dav->abort(); };
     return connection;
 }

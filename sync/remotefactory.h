@@ -20,6 +20,9 @@ struct SyncConnection {
     std::function<carddav::Result(const QString &base, QList<AddressBookInfo> &books)> discover;
     // Makes an address book (MKCOL) at url with its display name.
     std::function<carddav::Result(const QString &url, const QString &displayName)> createAddressBook;
+    // Ends the request under way and fails every later one; may be called from any thread (a
+    // window's キャンセル while the connection works in a thread of its own). Null: cannot cancel.
+    std::function<void()> cancel;
 };
 
 using ConnectionFactory = std::function<SyncConnection(const SyncConfig &config, const QString &password)>;

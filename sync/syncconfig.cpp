@@ -8,6 +8,16 @@
 
 namespace syncconfig {
 
+namespace {
+
+// The one value [Server] Password may have: the password is in the keyring, never in the file.
+QByteArray keyringValue()
+{
+    return QByteArrayLiteral("keyring");
+}
+
+} // namespace
+
 QString fileName()
 {
     return QStringLiteral("PorAddrSync.ini");
@@ -31,6 +41,7 @@ SyncConfig load(const QString &dir)
     c.allowPlainHttp = plain.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
                        plain.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 ||
                        plain == QLatin1String("1");
+    c.passwordInKeyring = get("Server", "Password").compare(QString::fromLatin1(keyringValue()), Qt::CaseInsensitive) == 0;
     c.collections[0] = get("List1", "Collection");
     c.collections[1] = get("List2", "Collection");
     return c;
@@ -41,6 +52,7 @@ void save(const QString &dir, const SyncConfig &config)
     writePrivateProfileStrings(dir + fileName(),
                                {{"Server", "URL", config.url.toUtf8()},
                                 {"Server", "User", config.user.toUtf8()},
+                                {"Server", "Password", config.passwordInKeyring ? keyringValue() : QByteArray()},
                                 {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
                                 {"Server", "TrustedCertificate", config.trustedCertificate.toUtf8()},
                                 {"Server", "CertificateAuthorities", config.certificateAuthorities.toUtf8()},

@@ -3,11 +3,15 @@
 #include <QString>
 
 // Where the lists sync to, kept in PorAddrSync.ini beside them:
-//   [Server] URL, User, PasswordCommand, TrustedCertificate, CertificateAuthorities, AllowPlainHttp
+//   [Server] URL, User, Password, PasswordCommand, TrustedCertificate, CertificateAuthorities,
+//            AllowPlainHttp
 //   [List1] Collection    [List2] Collection
-// No password is ever written there: PasswordCommand, where set, prints it.
+// No password is ever written there: "Password=keyring" says the desktop's keyring keeps it
+// (sync/keyring), else PasswordCommand, where set, prints it. An empty Collection: that list is not
+// synced.
 struct SyncConfig {
     QString url, user, passwordCommand;
+    bool passwordInKeyring = false;
     QString trustedCertificate;     // SHA-256 of the server's certificate, trusted as it is
     QString certificateAuthorities; // a PEM file of authorities trusted besides the system's
     bool allowPlainHttp = false;    // http also to another machine: the password travels in clear

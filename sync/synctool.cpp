@@ -3,6 +3,7 @@
 #include "platform/runningcopy.h"
 #include "store/errors.h"
 #include "sync/davclient.h"
+#include "sync/keyring.h"
 #include "sync/syncengine.h"
 #include "sync/syncstate.h"
 
@@ -11,7 +12,11 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <cstdio>
 #include <optional>
+
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +44,10 @@ const char helpText[] =
     "        --trust-certificate 指紋 とすると、その証明書だけを信頼します (変わればまた止まります)。\n"
     "        暗号化しない http はこのマシン (127.0.0.1、::1、localhost) にだけつなぎます。\n"
     "        --allow-plain-http でほかのサーバーにもつなぎますが、パスワードが平文で流れます。\n"
+    "        アドレス帳を両方で使います。パスワードはファイルに書きません。端末からは --user の\n"
+    "        パスワードを (表示せずに) 尋ね、デスクトップのキーリング (Secret Service) に保存します。\n"
+    "        キーリングがなければ --password-command のコマンド (シェルを通さずに実行) が標準出力の\n"
+    "        1 行目に出したものを使います。\n"
     "同期    前回の同期からこちらとサーバーで変わったものを欄ごとに合わせます。同じ欄が両方で\n"
     "        変わっていればこちらの値を残してサーバーにも送り、サーバーのカードは\n"
     "        PorAddrSync-conflicts.vcf に追記します。片方で消して片方で変えたものは変えた方が\n"
@@ -76,6 +85,10 @@ const char helpText[] =
     "        after you have checked it (a changed certificate is refused again). Plain http goes\n"
     "        only to this machine (127.0.0.1, ::1, localhost); --allow-plain-http allows it to\n"
     "        another server, but the password then travels in clear.\n"
+    "        first book found. No password is written to a file: on a terminal, the password of\n"
+    "        --user is asked for (not shown) and kept in the desktop's keyring (Secret Service);\n"
+    "        without one, the first line that the --password-command COMMAND (run without a shell)\n"
+    "        prints is used.\n"
     "sync    Brings together, field by field, what changed here and on the server since the last\n"
     "        sync. A field changed on both sides keeps this side's value, which goes to the server\n"
     "        too; the server's card is appended to PorAddrSync-conflicts.vcf. Deleted on one side\n"
@@ -96,6 +109,35 @@ const char helpText[] =
 void print(QIODevice &device, const QString &line)
 {
     device.write((line + QLatin1Char('\n')).toUtf8());
+}
+
+// Asks for the password on the terminal of standard input, with the echo off while it is typed.
+// False where standard input is no terminal.
+bool askPassword(QIODevice &err, const QString &prompt, QString &password)
+{
+    if (!isatty(STDIN_FILENO))
+        return false;
+    // The echo goes off before the prompt shows: what is typed after it is never seen.
+    termios saved{};
+    const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        termios hidden = saved;
+        hidden.c_lflag &= ~tcflag_t(ECHO);
+        hidden.c_lflag |= ECHONL;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    err.write(prompt.toUtf8());
+    if (auto *file = qobject_cast<QFileDevice *>(&err))
+        file->flush();
+    QByteArray line;
+    for (int c; (c = std::getchar()) != EOF && c != '\n';)
+        line.append(char(c));
+    if (quiet)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    password = QString::fromUtf8(line);
+    return true;
 }
 
 struct Options {
@@ -238,10 +280,19 @@ QString whyNotWritable(DataFolderLock &lock, const QString &dir, const SyncText 
 
 // The connection, or the exit code with the reason said on err.
 int connect(const ConnectionFactory &factory, const SyncConfig &config, SyncConnection &connection,
-            QIODevice &err, const SyncText &tr)
+            QIODevice &err, const SyncText &tr, const QString *typed = nullptr)
 {
     QString password;
-    if (!config.passwordCommand.isEmpty()) {
+    if (typed) {
+        password = *typed;
+    } else if (config.passwordInKeyring) {
+        const keyring::Answer kept = keyring::read(config.url, config.user);
+        if (!kept.ok()) {
+            print(err, kept.message);
+            return syncexit::Unreachable;
+        }
+        password = kept.password;
+    } else if (!config.passwordCommand.isEmpty()) {
         QString problem;
         if (!syncconfig::password(config.passwordCommand, password, problem)) {
             print(err, tr("パスワードのコマンドが失敗しました: ", "the password command failed: ") + problem);
@@ -280,8 +331,10 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
     }
     config.url = o.url;
     config.user = o.user;
-    if (o.passwordCommandGiven)
+    if (o.passwordCommandGiven) {
         config.passwordCommand = o.passwordCommand;
+        config.passwordInKeyring = false;
+    }
     if (!o.trustCertificate.isEmpty())
         config.trustedCertificate = o.trustCertificate;
     if (!o.caFile.isEmpty())
@@ -293,8 +346,21 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
         print(err, tr("警告: %1 には暗号化せずにつなぎます。パスワードもカードも平文で流れます",
                       "warning: %1 is reached without encryption; the password and the cards travel in clear")
                        .arg(server.host()));
+    // On a terminal, without a password command, the password is asked for and goes to the keyring.
+    std::optional<QString> typed;
+    if (!o.passwordCommandGiven && !o.user.isEmpty() && isatty(STDIN_FILENO)) {
+        QString why;
+        if (!keyring::available(&why)) {
+            print(err, why);
+            return syncexit::Usage;
+        }
+        QString password;
+        askPassword(err, tr("%1 のパスワード: ", "password of %1: ").arg(o.user), password);
+        typed = password;
+    }
     SyncConnection connection;
-    if (const int code = connect(factory, config, connection, err, tr); code != syncexit::Ok)
+    if (const int code = connect(factory, config, connection, err, tr, typed ? &*typed : nullptr);
+        code != syncexit::Ok)
         return code;
     QList<AddressBookInfo> books;
     if (const carddav::Result r = connection.discover(o.url, books); !r.ok()) {
@@ -373,6 +439,15 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
             chosen[l] = chosen[1 - l];
     config.collections[0] = chosen[0];
     config.collections[1] = chosen[1];
+    if (typed) {
+        // Kept before the configuration says where it is.
+        if (const keyring::Answer stored = keyring::store(config.url, config.user, *typed); !stored.ok()) {
+            print(err, stored.message);
+            return stored.outcome == keyring::Outcome::NoService ? syncexit::Usage : syncexit::FileError;
+        }
+        config.passwordInKeyring = true;
+        config.passwordCommand.clear();
+    }
     syncconfig::save(dir, config);
     print(err, tr("一覧 1 は %1、一覧 2 は %2 と同期します (%3)", "list 1 syncs with %1, list 2 with %2 (%3)")
                    .arg(chosen[0], chosen[1], QDir::toNativeSeparators(dir + syncconfig::fileName())));

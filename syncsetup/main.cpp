@@ -1,0 +1,20 @@
+#include "store/listfiles.h"
+#include "syncsetup/syncsetupwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(PORADDR_APP_ID ".SyncSetup"));
+    // The lists' folder: the one given, else the program's own (installed beside PorAddr).
+    const QStringList args = QCoreApplication::arguments();
+    QString dir = args.size() > 1 ? QFileInfo(args[1]).absoluteFilePath() : programDirectory();
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    SyncSetupWindow window(dir);
+    window.show();
+    return app.exec();
+}
