@@ -112,8 +112,7 @@ SyncOutcome syncOnce(const QString &tool, const QString &folder, int timeoutMs)
     sync.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     sync.start(tool, {folder});
     if (!sync.waitForStarted(timeoutMs)) {
-        outcome.lastLine =
-            QString::fromUtf8("%1 を起動できません: %2").arg(quoted(tool), sync.errorString());
+        outcome.lastLine = QString::fromUtf8("%1 を起動できません: %2").arg(quoted(tool), sync.errorString());
         return outcome;
     }
     sync.closeWriteChannel();
@@ -150,17 +149,17 @@ SyncNotice noticeFor(const SyncOutcome &outcome, SyncMoment moment, int timeoutM
     case SyncOutcome::End::NotStarted:
         return {failed, outcome.lastLine};
     case SyncOutcome::End::TimedOut:
-        return {failed, QString::fromUtf8("%1 が %2 秒で終わらないので止めました")
-                            .arg(tool)
-                            .arg(timeoutMs / 1000)};
+        return {failed,
+                QString::fromUtf8("%1 が %2 秒で終わらないので止めました").arg(tool).arg(timeoutMs / 1000)};
     case SyncOutcome::End::Crashed:
         return {failed, QString::fromUtf8("%1 が異常終了しました").arg(tool)};
     case SyncOutcome::End::Exited:
         break;
     }
-    const QString line = outcome.lastLine.isEmpty()
-                             ? QString::fromUtf8("%1 が終了コード %2 で終わりました").arg(tool).arg(outcome.exitCode)
-                             : outcome.lastLine;
+    const QString line =
+        outcome.lastLine.isEmpty()
+            ? QString::fromUtf8("%1 が終了コード %2 で終わりました").arg(tool).arg(outcome.exitCode)
+            : outcome.lastLine;
     switch (outcome.exitCode) {
     case syncexit::Ok:
     // The program runs for the folder (started meanwhile, or the one this start handed over to):

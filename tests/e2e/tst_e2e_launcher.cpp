@@ -153,8 +153,9 @@ private slots:
         const QString book = server.bookUrl(bookName);
         QVERIFY(client.createAddressBook(book, QStringLiteral("Friends")).ok());
         carddav::RemoteCard stored;
-        QVERIFY(client.put(book + QStringLiteral("hanako.vcf"), card("hanako", "Hanako", "hanako@example.jp"),
-                           {}, stored)
+        QVERIFY(client
+                    .put(book + QStringLiteral("hanako.vcf"), card("hanako", "Hanako", "hanako@example.jp"),
+                         {}, stored)
                     .ok());
 
         ProgramFolder folder;
@@ -287,8 +288,9 @@ private slots:
         const QString book = server.bookUrl(bookName);
         QVERIFY(client.createAddressBook(book, QStringLiteral("Friends")).ok());
         carddav::RemoteCard stored;
-        QVERIFY(client.put(book + QStringLiteral("hanako.vcf"), card("hanako", "Hanako", "hanako@example.jp"),
-                           {}, stored)
+        QVERIFY(client
+                    .put(book + QStringLiteral("hanako.vcf"), card("hanako", "Hanako", "hanako@example.jp"),
+                         {}, stored)
                     .ok());
 
         ProgramFolder folder;
@@ -321,6 +323,9 @@ private slots:
         second.setStartedAs(folder.file(QStringLiteral("poraddr-launch")));
         QVERIFY(second.start());
         QCOMPARE(second.waitForExit(15000), 0);
+        // A sync run now would refuse before any request, naming the folder on standard error.
+        QVERIFY2(!second.errorOutput().contains(QFile::encodeName(folder.path())),
+                 second.errorOutput().constData());
         QVERIFY2(session_->waitForActive(window, 5000), "the running window was not brought to the front");
         QCOMPARE(session_->windows(exactly(mainTitle())).size(), 2);
         QCOMPARE(requestsSeen(server), requests);
