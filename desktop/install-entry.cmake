@@ -1,12 +1,14 @@
-# Runs at install time, when the prefix is known: the `poraddr` and `poraddr-vcard` commands and
-# the menu entry.
+# Runs at install time, when the prefix is known: the `poraddr`, `poraddr-vcard` and `poraddr-sync`
+# commands and the menu entry. `poraddr` (and so the menu entry) starts the launcher, which syncs
+# the lists around the program when a sync is set up and otherwise becomes the program at once.
 # Set before it: PORADDR_APP_ID, PORADDR_WM_CLASS, PORADDR_PROGRAM_DIR, ENTRY_TEMPLATE, ENTRY_OUTPUT.
 
 # The commands: relative links, so the tree can be moved or staged with DESTDIR. The programs
-# follow the link back to their real file and keep (or find) the data in that folder.
+# (the launcher too) follow the link back to their real file and keep (or find) the data in that
+# folder.
 set(bin "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin")
 file(MAKE_DIRECTORY "${bin}")
-foreach(command IN ITEMS "poraddr=PorAddr" "poraddr-vcard=poraddr-vcard")
+foreach(command IN ITEMS "poraddr=poraddr-launch" "poraddr-vcard=poraddr-vcard" "poraddr-sync=poraddr-sync")
   string(REPLACE "=" ";" command "${command}")
   list(GET command 0 name)
   list(GET command 1 program)

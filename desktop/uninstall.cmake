@@ -1,6 +1,7 @@
 # Removes every file and link that the last install listed in MANIFEST, then the program's folder
 # and the icon folders when they are left empty. Files the program wrote itself (the lists, the
-# settings, the member list, a kept .bak) were never installed, so they stay where they are.
+# settings, the member list, a kept .bak, the sync's PorAddrSync.ini, PorAddrSync.state and
+# PorAddrSync-conflicts.vcf) were never installed, so they stay where they are.
 if(NOT EXISTS "${MANIFEST}")
   message(FATAL_ERROR "Nothing to remove: ${MANIFEST} not found (install first, from this build folder)")
 endif()

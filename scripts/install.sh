@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the program in Release and installs it for the current user: the program and its data
-# folder in ~/.local/lib/poraddr, the command ~/.local/bin/poraddr, the menu entry, the icon and the
-# AppStream description under ~/.local/share. Installing again upgrades the program and leaves the
-# address book's files (PorAddr1.lst, PorAddr2.lst, PorAddr.ini, PorMem.txt) as they are.
+# Builds the program in Release and installs it for the current user: the program, its launcher,
+# poraddr-vcard and poraddr-sync and the data folder in ~/.local/lib/poraddr, the commands in
+# ~/.local/bin (poraddr starts the launcher, which syncs around the program once a sync is set up),
+# the menu entry, the icon and the AppStream description under ~/.local/share. Installing again
+# upgrades the program and leaves the address book's files (PorAddr1.lst, PorAddr2.lst,
+# PorAddr.ini, PorMem.txt, PorAddrSync.ini, PorAddrSync.state, PorAddrSync-conflicts.vcf) as they
+# are; so does the uninstall.
 #
 #     bash scripts/install.sh                  install or upgrade into ~/.local
 #     bash scripts/install.sh --uninstall      remove what was installed; the address book's files stay
@@ -24,7 +27,8 @@ fi
 bash scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DPORADDR_TESTS=OFF -DPORADDR_BENCH=OFF
-cmake --build "$build" --target PorAddr
+# Everything that is installed (tests and benchmarks are off).
+cmake --build "$build"
 cmake --install "$build" --prefix "$prefix"
 
 # Menus and icon themes pick new entries up by themselves; an icon cache, where the prefix keeps

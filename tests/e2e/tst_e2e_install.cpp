@@ -1,7 +1,8 @@
 // The per-user install: `cmake --install` into a prefix whose path holds a blank and Japanese
 // text, the tree it leaves, the menu entry and AppStream file as the desktop's validators see them,
-// the installed `poraddr` command started under a window manager, and an upgrade and an uninstall
-// over a program folder that holds an address book.
+// the installed `poraddr` command (the launcher, which becomes the program when no sync is set up)
+// started under a window manager, and an upgrade and an uninstall over a program folder that holds
+// an address book and its sync's files.
 
 #include "x11session.h"
 
@@ -54,6 +55,11 @@ const QList<QPair<QString, QByteArray>> &addressBook()
         {QStringLiteral("PorAddr.ini"),
          "[Position]\r\nTop=10\r\nLeft=20\r\nWidth=500\r\nHeight=300\r\n; kept as written\r\n"},
         {QStringLiteral("PorMem.txt"), listFile({"3", "\x82\xdb\x82\xe9\x82\xc4"})},
+        {QStringLiteral("PorAddrSync.ini"),
+         "[Server]\r\nURL=http://127.0.0.1:9/\r\nUser=taro\r\n[List1]\r\nCollection=http://"
+         "127.0.0.1:9/taro/friends/\r\n"},
+        {QStringLiteral("PorAddrSync.state"), "state kept by the last sync\n"},
+        {QStringLiteral("PorAddrSync-conflicts.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:x\r\nEND:VCARD\r\n"},
     };
     return files;
 }
@@ -83,6 +89,8 @@ private slots:
 
         QTest::newRow("program") << "lib/poraddr/PorAddr" << 0;
         QTest::newRow("vCard tool") << "lib/poraddr/poraddr-vcard" << 0;
+        QTest::newRow("sync tool") << "lib/poraddr/poraddr-sync" << 0;
+        QTest::newRow("launcher") << "lib/poraddr/poraddr-launch" << 0;
         QTest::newRow("menu entry") << "share/applications/" + appId + ".desktop" << 0;
         QTest::newRow("AppStream") << "share/metainfo/" + appId + ".metainfo.xml" << 0;
         QTest::newRow("scalable icon") << "share/icons/hicolor/scalable/apps/" + appId + ".svg" << 0;
@@ -103,14 +111,17 @@ private slots:
     }
 
     // A relative link, so that the folder found from the program's real file is the program folder.
+    // `poraddr` starts the launcher, which finds the program and the sync tool beside itself.
     void command_isALinkToTheProgram_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("program");
         QTest::newRow("poraddr") << "poraddr"
-                                 << "PorAddr";
+                                 << "poraddr-launch";
         QTest::newRow("poraddr-vcard") << "poraddr-vcard"
                                        << "poraddr-vcard";
+        QTest::newRow("poraddr-sync") << "poraddr-sync"
+                                      << "poraddr-sync";
     }
     void command_isALinkToTheProgram()
     {
@@ -192,6 +203,7 @@ private slots:
             }
         } ender{program};
 
+        // The launcher, with no sync set up, has become the program: the window is of its process.
         const QString window = session_->waitForWindow(exactly(mainTitle()), program.processId(), 20000);
         QVERIFY2(!window.isEmpty(), "the installed command showed no main window");
         const RunResult wmClass =
@@ -216,8 +228,9 @@ private slots:
                      qPrintable(QStringLiteral("settings written into ") + wrong));
     }
 
-    // Installing again replaces the program and leaves the address book byte for byte; the
-    // uninstall removes everything installed and leaves the address book too.
+    // Installing again replaces the program and leaves the address book (and the sync's
+    // configuration, state and conflicts) byte for byte; the uninstall removes everything installed,
+    // the launcher and the sync tool among it, and leaves the address book too.
     void upgradeAndUninstall_leaveTheAddressBook()
     {
         for (const auto &[name, bytes] : addressBook())
@@ -253,6 +266,7 @@ private slots:
         QCOMPARE(left, expected);
         QVERIFY(!QFileInfo(prefix_ + QStringLiteral("/bin/poraddr")).isSymLink());
         QVERIFY(!QFileInfo(prefix_ + QStringLiteral("/bin/poraddr-vcard")).isSymLink());
+        QVERIFY(!QFileInfo(prefix_ + QStringLiteral("/bin/poraddr-sync")).isSymLink());
     }
 
 private:
