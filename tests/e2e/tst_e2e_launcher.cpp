@@ -233,7 +233,7 @@ private slots:
         QVERIFY2(addLauncher(folder, problem), qPrintable(problem));
         const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(DavServer::freePort());
         configureSync(folder, url, QStringLiteral("user"), url + QStringLiteral("user/friends/"));
-        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), crlfLines({"Hanako", "", "", "", "", ""})));
+        QVERIFY(folder.write(QStringLiteral("PorAddr2.lst"), listFile({"Hanako", "", "", "", "", ""})));
         const int toldBefore = listener_.shown().size();
 
         PorAddrProcess launcher(*session_, folder);
@@ -274,7 +274,7 @@ private slots:
         } else {
             QCOMPARE(shown.size(), 0);
         }
-        QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), crlfLines({"Hanako", "", "", "", "", ""}));
+        QCOMPARE(folder.read(QStringLiteral("PorAddr2.lst")), listFile({"Hanako", "", "", "", "", ""}));
     }
 
     // A start while the program runs for the folder syncs nothing and brings the running window
