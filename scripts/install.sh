@@ -2,7 +2,7 @@
 # Builds the program in Release and installs it for the current user: the program, its launcher,
 # poraddr-vcard and poraddr-sync and the data folder in ~/.local/lib/poraddr, the commands in
 # ~/.local/bin (poraddr starts the launcher, which syncs around the program once a sync is set up),
-# the menu entry, the icon and the AppStream description under ~/.local/share. Installing again
+# the menu entries (the program, and the sync's setup window poraddr-sync-setup), the icon and the AppStream description under ~/.local/share. Installing again
 # upgrades the program and leaves the address book's files (PorAddr1.lst, PorAddr2.lst,
 # PorAddr.ini, PorMem.txt, PorAddrSync.ini, PorAddrSync.state, PorAddrSync-conflicts.vcf) as they
 # are; so does the uninstall.
@@ -38,4 +38,5 @@ command -v gtk-update-icon-cache >/dev/null && [ -f "$prefix/share/icons/hicolor
 
 echo
 echo "Installed: $prefix/bin/poraddr (menu: ぽるてアドレス帳)"
+echo "Sync setup: $prefix/bin/poraddr-sync-setup (menu: ぽるてアドレス帳の同期設定)"
 echo "The address book's files live in $prefix/lib/poraddr/"

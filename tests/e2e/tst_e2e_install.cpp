@@ -91,7 +91,9 @@ private slots:
         QTest::newRow("vCard tool") << "lib/poraddr/poraddr-vcard" << 0;
         QTest::newRow("sync tool") << "lib/poraddr/poraddr-sync" << 0;
         QTest::newRow("launcher") << "lib/poraddr/poraddr-launch" << 0;
+        QTest::newRow("sync setup window") << "lib/poraddr/poraddr-sync-setup" << 0;
         QTest::newRow("menu entry") << "share/applications/" + appId + ".desktop" << 0;
+        QTest::newRow("sync setup menu entry") << "share/applications/" + appId + ".SyncSetup.desktop" << 0;
         QTest::newRow("AppStream") << "share/metainfo/" + appId + ".metainfo.xml" << 0;
         QTest::newRow("scalable icon") << "share/icons/hicolor/scalable/apps/" + appId + ".svg" << 0;
         for (int size : {16, 24, 32, 48, 64, 128, 256})
@@ -122,6 +124,8 @@ private slots:
                                        << "poraddr-vcard";
         QTest::newRow("poraddr-sync") << "poraddr-sync"
                                       << "poraddr-sync";
+        QTest::newRow("poraddr-sync-setup") << "poraddr-sync-setup"
+                                            << "poraddr-sync-setup";
     }
     void command_isALinkToTheProgram()
     {
@@ -145,6 +149,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::newRow("desktop-file-validate")
             << "desktop-file-validate" << QStringList{"share/applications/" + appId + ".desktop"};
+        QTest::newRow("desktop-file-validate, sync setup")
+            << "desktop-file-validate" << QStringList{"share/applications/" + appId + ".SyncSetup.desktop"};
         QTest::newRow("appstreamcli validate")
             << "appstreamcli"
             << QStringList{"validate", "--no-net", "share/metainfo/" + appId + ".metainfo.xml"};
@@ -160,14 +166,53 @@ private slots:
 
     // What the menu shows and what it starts: the name, the icon installed above, and the command
     // by its full path (quoted, for the blank in it).
+    void menuEntry_startsTheCommandWithTheIcon_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("program") << appId + ".desktop" << QString::fromUtf8("ぽるてアドレス帳") << "poraddr";
+        QTest::newRow("sync setup") << appId + ".SyncSetup.desktop"
+                                    << QString::fromUtf8("ぽるてアドレス帳の同期設定")
+                                    << "poraddr-sync-setup";
+    }
     void menuEntry_startsTheCommandWithTheIcon()
     {
-        const QByteArray entry = readBytes(prefix_ + "/share/applications/" + appId + ".desktop");
-        QCOMPARE(entryValue(entry, "Name"), QString::fromUtf8("ぽるてアドレス帳"));
+        QFETCH(QString, file);
+        QFETCH(QString, name);
+        QFETCH(QString, command);
+        const QByteArray entry = readBytes(prefix_ + "/share/applications/" + file);
+        QCOMPARE(entryValue(entry, "Name"), name);
         QCOMPARE(entryValue(entry, "Icon"), appId);
-        QCOMPARE(entryValue(entry, "Exec"), QLatin1Char('"') + prefix_ + QStringLiteral("/bin/poraddr\""));
+        QCOMPARE(entryValue(entry, "Exec"),
+                 QLatin1Char('"') + prefix_ + QStringLiteral("/bin/") + command + QLatin1Char('"'));
         QCOMPARE(entryValue(entry, "Categories"), QStringLiteral("Office;ContactManagement;"));
         QCOMPARE(entryValue(entry, "StartupNotify"), QStringLiteral("true"));
+    }
+
+    // The setup entry's command opens the setup window for the lists beside the program, of the
+    // class its entry names (so the desktop ties the window to the entry).
+    void syncSetupEntry_opensTheSetupWindow()
+    {
+        const QByteArray entry = readBytes(prefix_ + "/share/applications/" + appId + ".SyncSetup.desktop");
+        QProcessEnvironment env = session_->environment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcess setup;
+        setup.setProcessEnvironment(env);
+        setup.setStandardOutputFile(QProcess::nullDevice());
+        setup.start(prefix_ + QStringLiteral("/bin/poraddr-sync-setup"), {});
+        QVERIFY(setup.waitForStarted(10000));
+        const QString window = session_->waitForWindow(
+            exactly(QString::fromUtf8("ぽるてアドレス帳の同期設定")), setup.processId(), 20000);
+        const RunResult wmClass =
+            run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")}, env);
+        setup.kill();
+        setup.waitForFinished(5000);
+        QVERIFY2(!window.isEmpty(), "the setup command showed no window");
+        QVERIFY2(wmClass.out.contains(", \"" + entryValue(entry, "StartupWMClass").toUtf8() + "\""),
+                 wmClass.out.constData());
+        QVERIFY2(!QFileInfo::exists(programDir_ + QStringLiteral("/PorAddrSync.ini")),
+                 "opening the setup window wrote a configuration");
     }
 
     // Started by its command from another folder, the program reads and writes its files beside
@@ -267,6 +312,7 @@ private slots:
         QVERIFY(!QFileInfo(prefix_ + QStringLiteral("/bin/poraddr")).isSymLink());
         QVERIFY(!QFileInfo(prefix_ + QStringLiteral("/bin/poraddr-vcard")).isSymLink());
         QVERIFY(!QFileInfo(prefix_ + QStringLiteral("/bin/poraddr-sync")).isSymLink());
+        QVERIFY(!QFileInfo(prefix_ + QStringLiteral("/bin/poraddr-sync-setup")).isSymLink());
     }
 
 private:
