@@ -29,6 +29,7 @@ const char helpText[] =
     "                         [--list1 アドレス帳] [--list2 アドレス帳] [--create] [フォルダ]\n"
     "                         [--trust-certificate SHA256] [--ca-file ファイル] [--allow-plain-http]\n"
     "  poraddr-sync [--dry-run] [--force] [フォルダ]\n"
+    "  poraddr-sync forget [フォルダ]\n"
     "\n"
     "ぽるてアドレス帳の 2 つの一覧を CardDAV サーバーのアドレス帳と双方向に同期します。\n"
     "フォルダは PorAddr1.lst と PorAddr2.lst のあるフォルダです (省略時はこのツールのあるフォルダ)。\n"
@@ -58,6 +59,8 @@ const char helpText[] =
     "        (10 人を超えて) 消すことになるときは何も変えずに止まります (--force で続けます)。\n"
     "        --dry-run はすることを示すだけで、サーバーにもファイルにも何も書きません。\n"
     "        このフォルダの PorAddr が動いている間は同期しません。\n"
+    "forget  設定のサーバーとユーザーのパスワードをキーリングから消します。設定のほかの部分は\n"
+    "        残ります (次の同期の前に setup でパスワードをもう一度入れます)。\n"
     "標準エラーに 1 行の結果を出します。\n"
     "\n"
     "終了コード: 0 成功、1 衝突か取り込めないカードがある (ほかは同期済み)、2 コマンド行の誤り\n"
@@ -69,6 +72,7 @@ const char helpText[] =
     "                         [--list1 BOOK] [--list2 BOOK] [--create] [FOLDER]\n"
     "                         [--trust-certificate SHA256] [--ca-file FILE] [--allow-plain-http]\n"
     "  poraddr-sync [--dry-run] [--force] [FOLDER]\n"
+    "  poraddr-sync forget [FOLDER]\n"
     "\n"
     "Syncs both lists of ぽるてアドレス帳 both ways with address books on a CardDAV server.\n"
     "FOLDER holds PorAddr1.lst and PorAddr2.lst (default: the folder of this tool).\n"
@@ -100,6 +104,8 @@ const char helpText[] =
     "        missing, or when more than half of a side (and more than 10 entries) would be deleted\n"
     "        (--force goes on). --dry-run tells what would be done and writes nothing, neither on\n"
     "        the server nor in files. Refused while PorAddr runs for FOLDER.\n"
+    "forget  Removes the password of the configured server and user from the keyring. The rest\n"
+    "        of the setup stays (give the password again with setup before the next sync).\n"
     "A one-line summary goes to standard error.\n"
     "\n"
     "Exit codes: 0 done, 1 done with conflicts or cards refused or skipped, 2 wrong command line\n"
@@ -142,6 +148,7 @@ bool askPassword(QIODevice &err, const QString &prompt, QString &password)
 
 struct Options {
     bool setup = false;
+    bool forget = false;
     bool dryRun = false, force = false, create = false;
     QString url, user, passwordCommand, books[2];
     bool passwordCommandGiven = false;
@@ -157,6 +164,9 @@ std::optional<Options> parseOptions(const QStringList &args, const SyncText &tr,
     qsizetype i = 0;
     if (args.value(0) == QLatin1String("setup")) {
         o.setup = true;
+        i = 1;
+    } else if (args.value(0) == QLatin1String("forget")) {
+        o.forget = true;
         i = 1;
     }
     for (; i < args.size(); ++i) {
@@ -176,9 +186,9 @@ std::optional<Options> parseOptions(const QStringList &args, const SyncText &tr,
             const QString name = QLatin1String(option);
             return a == name || a.startsWith(name + QLatin1Char('='));
         };
-        if (!o.setup && a == QLatin1String("--dry-run")) {
+        if (!o.setup && !o.forget && a == QLatin1String("--dry-run")) {
             o.dryRun = true;
-        } else if (!o.setup && a == QLatin1String("--force")) {
+        } else if (!o.setup && !o.forget && a == QLatin1String("--force")) {
             o.force = true;
         } else if (o.setup && a == QLatin1String("--create")) {
             o.create = true;
@@ -318,6 +328,34 @@ bool sameServer(const QString &a, const QString &b)
 QString resolved(const QString &base, const QString &reference)
 {
     return QUrl(base).resolved(QUrl(reference)).toString();
+}
+
+// Removes the keyring's password of the configured server and user (also one a later setup with a
+// password command left behind) and keeps the rest of the configuration.
+int runForget(const QString &dir, QIODevice &out, QIODevice &err, const SyncText &tr)
+{
+    SyncConfig config = syncconfig::load(dir);
+    if (config.url.isEmpty() || config.user.isEmpty()) {
+        print(out, tr("キーリングに保存したパスワードはありません (同期の設定にユーザーがありません)",
+                      "no password is kept in the keyring (the sync's setup names no user)"));
+        return syncexit::Ok;
+    }
+    const keyring::Answer removed = keyring::remove(config.url, config.user);
+    if (!removed.ok() && removed.outcome != keyring::Outcome::NotFound) {
+        print(err, removed.message);
+        return syncexit::Unreachable;
+    }
+    if (config.passwordInKeyring) {
+        config.passwordInKeyring = false;
+        syncconfig::save(dir, config);
+    }
+    print(out, removed.ok() ? tr("%1 (%2) のパスワードをキーリングから消しました",
+                                 "removed the password of %1 at %2 from the keyring")
+                                  .arg(config.user, config.url)
+                            : tr("キーリングには %1 (%2) のパスワードはありません",
+                                 "the keyring holds no password of %1 at %2")
+                                  .arg(config.user, config.url));
+    return syncexit::Ok;
 }
 
 int runSetup(const Options &o, const QString &dir, const ConnectionFactory &factory, QIODevice &out,
@@ -534,6 +572,8 @@ int runSyncTool(const QStringList &args, const QString &defaultFolder, QIODevice
         return syncexit::FileError;
     }
     try {
+        if (o->forget)
+            return runForget(dir, out, err, tr);
         return o->setup ? runSetup(*o, dir, factory, out, err, tr) : runOnce(*o, dir, factory, err, tr);
     } catch (const PorError &e) {
         print(err, e.message());

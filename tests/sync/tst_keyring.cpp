@@ -107,14 +107,30 @@ void TestKeyring::keepsOnePasswordPerServerAndUser_data()
     QTest::addColumn<QString>("password"); // stored; expected where read
     QTest::addColumn<keyring::Outcome>("outcome");
 
-    QTest::newRow("nothing kept yet") << "read" << "me" << "" << Outcome::NotFound;
-    QTest::newRow("stored") << "store" << "me" << "first ひみつ" << Outcome::Done;
-    QTest::newRow("read back") << "read" << "me" << "first ひみつ" << Outcome::Done;
-    QTest::newRow("another user has none") << "read" << "you" << "" << Outcome::NotFound;
-    QTest::newRow("replaced") << "store" << "me" << "second" << Outcome::Done;
-    QTest::newRow("the replacement is read") << "read" << "me" << "second" << Outcome::Done;
-    QTest::newRow("removed") << "remove" << "me" << "" << Outcome::Done;
-    QTest::newRow("gone") << "read" << "me" << "" << Outcome::NotFound;
+    QTest::newRow("nothing kept yet") << "read"
+                                      << "me"
+                                      << "" << Outcome::NotFound;
+    QTest::newRow("stored") << "store"
+                            << "me"
+                            << "first ひみつ" << Outcome::Done;
+    QTest::newRow("read back") << "read"
+                               << "me"
+                               << "first ひみつ" << Outcome::Done;
+    QTest::newRow("another user has none") << "read"
+                                           << "you"
+                                           << "" << Outcome::NotFound;
+    QTest::newRow("replaced") << "store"
+                              << "me"
+                              << "second" << Outcome::Done;
+    QTest::newRow("the replacement is read") << "read"
+                                             << "me"
+                                             << "second" << Outcome::Done;
+    QTest::newRow("removed") << "remove"
+                             << "me"
+                             << "" << Outcome::Done;
+    QTest::newRow("gone") << "read"
+                          << "me"
+                          << "" << Outcome::NotFound;
 }
 
 void TestKeyring::keepsOnePasswordPerServerAndUser()
@@ -143,15 +159,16 @@ void TestKeyring::tool_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("setupExit");
     QTest::addColumn<QString>("says");
-    QTest::addColumn<int>("syncExit"); // of a sync run after it, with Password=keyring written
+    QTest::addColumn<int>("syncExit");   // of a sync run after it, with Password=keyring written
+    QTest::addColumn<int>("forgetExit"); // of "forget" after that; -1: not run
 
     QTest::newRow("terminal: asked without echo, kept in the keyring, read by the sync")
-        << true << true << "secret" << 0 << "list 1 syncs with" << 0;
+        << true << true << "secret" << 0 << "list 1 syncs with" << 0 << 0;
     QTest::newRow("terminal: wrong password, nothing kept")
-        << true << true << "wrong" << 3 << "not accepted" << -1;
+        << true << true << "wrong" << 3 << "not accepted" << -1 << -1;
     QTest::newRow("terminal, no Secret Service: points to --password-command")
-        << false << true << "secret" << 2 << "--password-command" << -1;
-    QTest::newRow("no Secret Service for the sync") << false << false << "" << -1 << "" << 3;
+        << false << true << "secret" << 2 << "--password-command" << -1 << -1;
+    QTest::newRow("no Secret Service for the sync") << false << false << "" << -1 << "" << 3 << 3;
 }
 
 void TestKeyring::tool()
@@ -162,6 +179,7 @@ void TestKeyring::tool()
     QFETCH(int, setupExit);
     QFETCH(QString, says);
     QFETCH(int, syncExit);
+    QFETCH(int, forgetExit);
 
     DavServer dav(DavServerKind::RadicaleBcrypt);
     QVERIFY2(dav.start(), qPrintable(dav.errorString()));
@@ -171,8 +189,8 @@ void TestKeyring::tool()
     keyring::remove(dav.baseUrl(), dav.user());
 
     if (setupExit >= 0) {
-        const ToolRun setup = runTool({"setup", dav.baseUrl(), "--user", dav.user(), "--list1", dav.bookUrl("contacts"),
-                                       "--create", folder.path()},
+        const ToolRun setup = runTool({"setup", dav.baseUrl(), "--user", dav.user(), "--list1",
+                                       dav.bookUrl("contacts"), "--create", folder.path()},
                                       terminal, typed.toUtf8(), nowhere);
         QVERIFY2(setup.said.contains(says), qPrintable(setup.said));
         QCOMPARE(setup.exitCode, setupExit);
@@ -205,6 +223,22 @@ void TestKeyring::tool()
         QVERIFY2(sync.said.contains("no keyring"), qPrintable(sync.said));
     else
         QVERIFY2(sync.said.contains("uploaded 0"), qPrintable(sync.said));
+    if (forgetExit < 0)
+        return;
+    // forget: the keyring holds the password no more and the configuration no longer points there;
+    // the rest of the setup stays.
+    const ToolRun forget = runTool({"forget", folder.path()}, false, {}, nowhere);
+    QCOMPARE(forget.exitCode, forgetExit);
+    const SyncConfig after = syncconfig::load(dir);
+    QCOMPARE(after.collections[0], dav.bookUrl("contacts"));
+    if (forgetExit == 0) {
+        QCOMPARE(keyring::read(dav.baseUrl(), dav.user()).outcome, Outcome::NotFound);
+        QVERIFY(!after.passwordInKeyring);
+        QCOMPARE(runTool({folder.path()}, false, {}).exitCode, 3);
+    } else {
+        QVERIFY2(forget.said.contains("no keyring"), qPrintable(forget.said));
+        QVERIFY(after.passwordInKeyring);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestKeyring)
