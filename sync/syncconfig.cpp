@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QUrl>
 
 namespace syncconfig {
 
@@ -41,7 +42,8 @@ SyncConfig load(const QString &dir)
     c.allowPlainHttp = plain.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
                        plain.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 ||
                        plain == QLatin1String("1");
-    c.passwordInKeyring = get("Server", "Password").compare(QString::fromLatin1(keyringValue()), Qt::CaseInsensitive) == 0;
+    c.passwordInKeyring =
+        get("Server", "Password").compare(QString::fromLatin1(keyringValue()), Qt::CaseInsensitive) == 0;
     c.collections[0] = get("List1", "Collection");
     c.collections[1] = get("List2", "Collection");
     return c;
@@ -49,16 +51,16 @@ SyncConfig load(const QString &dir)
 
 void save(const QString &dir, const SyncConfig &config)
 {
-    writePrivateProfileStrings(dir + fileName(),
-                               {{"Server", "URL", config.url.toUtf8()},
-                                {"Server", "User", config.user.toUtf8()},
-                                {"Server", "Password", config.passwordInKeyring ? keyringValue() : QByteArray()},
-                                {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
-                                {"Server", "TrustedCertificate", config.trustedCertificate.toUtf8()},
-                                {"Server", "CertificateAuthorities", config.certificateAuthorities.toUtf8()},
-                                {"Server", "AllowPlainHttp", config.allowPlainHttp ? "true" : "false"},
-                                {"List1", "Collection", config.collections[0].toUtf8()},
-                                {"List2", "Collection", config.collections[1].toUtf8()}});
+    writePrivateProfileStrings(
+        dir + fileName(), {{"Server", "URL", config.url.toUtf8()},
+                           {"Server", "User", config.user.toUtf8()},
+                           {"Server", "Password", config.passwordInKeyring ? keyringValue() : QByteArray()},
+                           {"Server", "PasswordCommand", config.passwordCommand.toUtf8()},
+                           {"Server", "TrustedCertificate", config.trustedCertificate.toUtf8()},
+                           {"Server", "CertificateAuthorities", config.certificateAuthorities.toUtf8()},
+                           {"Server", "AllowPlainHttp", config.allowPlainHttp ? "true" : "false"},
+                           {"List1", "Collection", config.collections[0].toUtf8()},
+                           {"List2", "Collection", config.collections[1].toUtf8()}});
 }
 
 QStringList splitCommand(const QString &command)
@@ -99,6 +101,13 @@ QStringList splitCommand(const QString &command)
     if (inWord)
         words << word;
     return words;
+}
+
+bool sameServer(const QString &a, const QString &b)
+{
+    const QUrl x(a), y(b);
+    return x.scheme() == y.scheme() && x.host().compare(y.host(), Qt::CaseInsensitive) == 0 &&
+           x.port() == y.port();
 }
 
 carddav::TlsPolicy tlsPolicy(const SyncConfig &config)

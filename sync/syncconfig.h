@@ -36,6 +36,10 @@ void save(const QString &dir, const SyncConfig &config);
 // it is, "…" and a backslash as outside quotes in a shell; nothing is expanded.
 QStringList splitCommand(const QString &command);
 
+// Whether two URLs name the same server: scheme, host and port. A certificate trusted, or plain
+// http allowed, for one server says nothing about another.
+bool sameServer(const QString &a, const QString &b);
+
 // The TLS settings of config, for the CardDAV client.
 carddav::TlsPolicy tlsPolicy(const SyncConfig &config);
 

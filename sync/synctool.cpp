@@ -317,14 +317,6 @@ int connect(const ConnectionFactory &factory, const SyncConfig &config, SyncConn
     return syncexit::Ok;
 }
 
-// Whether two URLs name the same server: scheme, host and port.
-bool sameServer(const QString &a, const QString &b)
-{
-    const QUrl x(a), y(b);
-    return x.scheme() == y.scheme() && x.host().compare(y.host(), Qt::CaseInsensitive) == 0 &&
-           x.port() == y.port();
-}
-
 QString resolved(const QString &base, const QString &reference)
 {
     return QUrl(base).resolved(QUrl(reference)).toString();
@@ -363,7 +355,7 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
 {
     SyncConfig config = syncconfig::load(dir);
     // A certificate trusted, or plain http allowed, for one server says nothing about another.
-    if (!sameServer(config.url, o.url)) {
+    if (!syncconfig::sameServer(config.url, o.url)) {
         config.trustedCertificate.clear();
         config.allowPlainHttp = false;
     }

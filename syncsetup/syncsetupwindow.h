@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
 class QLabel;
@@ -20,7 +21,10 @@ class QThread;
 // account's address books (in a thread of its own, so that キャンセル and the time limit can end
 // it); one choice per list among the books found or 同期しない. OK stores the password in the
 // desktop's keyring and writes PorAddrSync.ini into the lists' folder; キャンセル writes nothing.
-// Where no keyring exists, the window says so and takes a password command instead.
+// Where no keyring exists, the window says so and takes a password command instead. A server whose
+// certificate is not trusted, or plain http to another machine, is refused with the reason; a
+// check box then lets the user trust that certificate (by its fingerprint) or go without
+// encryption, for the next 接続 and for the file.
 class SyncSetupWindow : public QDialog {
     Q_OBJECT
 public:
@@ -50,6 +54,7 @@ private:
     void fillChoices();
     void forgetBooks();
     QString messageFor(const carddav::Result &result) const;
+    void offerChoices(const carddav::Result &result, const QString &url);
 
     QString dir_;
     SyncConfig config_;
@@ -59,6 +64,8 @@ private:
     QLabel *commandLabel_;
     QLineEdit *commandEdit_;
     QPushButton *connectButton_;
+    QCheckBox *trustCheck_;     // shown where the server's certificate was refused
+    QCheckBox *plainHttpCheck_; // shown where plain http to another machine was refused
     QLabel *statusLabel_;
     QComboBox *listCombos_[2];
     QDialogButtonBox *buttons_;
@@ -66,6 +73,12 @@ private:
     bool keyringAvailable_ = false;
     QList<AddressBookInfo> books_;
     QString booksUrl_; // the address the books were found at
+    // What the books were found with: the certificate trusted and whether plain http was allowed.
+    QString booksTrusted_;
+    bool booksPlainHttp_ = false;
+    // The certificate refused last and the server that showed it: what trustCheck_ trusts.
+    QString offeredFingerprint_;
+    QString offeredUrl_;
     QThread *thread_ = nullptr;
     std::shared_ptr<Attempt> attempt_;
     QTimer deadline_;
