@@ -176,6 +176,18 @@ void SyncSetupWindow::setStatus(const QString &text, const QString &detail)
 {
     statusLabel_->setText(text);
     statusLabel_->setToolTip(detail);
+    growToFit();
+}
+
+// A longer message (a fingerprint, a reason) or a check box just shown needs more lines than the
+// window had: it grows to show them whole, at the width the user gave it.
+void SyncSetupWindow::growToFit()
+{
+    layout()->activate();
+    const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                     : layout()->totalSizeHint().height();
+    if (needed > height())
+        resize(width(), needed);
 }
 
 void SyncSetupWindow::setBusy(bool busy)
@@ -379,6 +391,7 @@ void SyncSetupWindow::offerChoices(const carddav::Result &result, const QString 
         plainHttpCheck_->setChecked(false);
         plainHttpCheck_->show();
     }
+    growToFit();
 }
 
 void SyncSetupWindow::accept()

@@ -51,6 +51,7 @@ private:
     void finishConnecting();
     void setStatus(const QString &text, const QString &detail = QString());
     void setBusy(bool busy);
+    void growToFit();
     void fillChoices();
     void forgetBooks();
     QString messageFor(const carddav::Result &result) const;
