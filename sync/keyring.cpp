@@ -61,8 +61,9 @@ Answer run(QKeychain::Job *job, int timeoutMs)
         QObject::disconnect(job, nullptr, &loop, nullptr);
         QObject::connect(job, &QKeychain::Job::finished, job, &QObject::deleteLater);
         answer.outcome = Outcome::Failed;
-        answer.message = tr("キーリングが %1 秒以内に答えませんでした", "the keyring gave no answer within %1 s")
-                             .arg(timeoutMs / 1000.0);
+        answer.message =
+            tr("キーリングが %1 秒以内に答えませんでした", "the keyring gave no answer within %1 s")
+                .arg(timeoutMs / 1000.0);
         return answer;
     }
     std::unique_ptr<QKeychain::Job> owned(job);

@@ -29,7 +29,8 @@ KeyringDaemon::KeyringDaemon()
     const QString home = home_.path();
     for (const char *sub : {"data", "config", "cache", "run"})
         QDir(home).mkpath(QLatin1String(sub));
-    QFile::setPermissions(home + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(home + QStringLiteral("/run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("HOME", home.toUtf8());
     qputenv("XDG_DATA_HOME", (home + QStringLiteral("/data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/config")).toUtf8());
@@ -70,14 +71,16 @@ bool KeyringDaemon::start()
     const QDeadlineTimer deadline(20000);
     while (!deadline.hasExpired()) {
         if (process_.state() == QProcess::NotRunning) {
-            error_ = QStringLiteral("gnome-keyring-daemon stopped: ") + QString::fromLocal8Bit(process_.readAll());
+            error_ =
+                QStringLiteral("gnome-keyring-daemon stopped: ") + QString::fromLocal8Bit(process_.readAll());
             return false;
         }
         if (secretServiceRuns())
             return true;
         QThread::msleep(100);
     }
-    error_ = QStringLiteral("gnome-keyring-daemon did not come up: ") + QString::fromLocal8Bit(process_.readAll());
+    error_ =
+        QStringLiteral("gnome-keyring-daemon did not come up: ") + QString::fromLocal8Bit(process_.readAll());
     return false;
 }
 
