@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev
           fonts-ipafont-gothic xvfb xauth openbox xdotool wmctrl x11-utils imagemagick util-linux
           weston qt6-wayland abook desktop-file-utils appstream at-spi2-core python3-pyatspi dbus
           python3-radicale xandikos vdirsyncer python3-bcrypt
-          qtkeychain-qt6-dev libsecret-1-0 gnome-keyring)
+          qtkeychain-qt6-dev libsecret-1-0 gnome-keyring openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
