@@ -308,6 +308,12 @@ private slots:
         } else {
             url = remoteHttp;
         }
+        // Were the refusal ever to fail, a request to the other machine would go to a port of this
+        // machine where nothing listens, never out.
+        if (url == remoteHttp)
+            QNetworkProxy::setApplicationProxy(QNetworkProxy(
+                QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(DavServer::freePort())));
+        const auto noProxy = qScopeGuard([] { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); });
         QTemporaryDir folder;
         const QString dir = folder.path() + QLatin1Char('/');
         const QString ini = dir + syncconfig::fileName();
