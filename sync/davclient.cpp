@@ -559,7 +559,7 @@ Result DavClient::remove(const QString &href, const QByteArray &ifMatch)
     return {};
 }
 
-Result DavClient::discover(QList<AddressBookInfo> &out)
+Result DavClient::discover(QList<AddressBookInfo> &out, QString *homeSet)
 {
     out.clear();
     // The principal: from the well-known address (which redirects, RFC 6764), else from the base.
@@ -598,6 +598,8 @@ Result DavClient::discover(QList<AddressBookInfo> &out)
             }
         }
     }
+    if (homeSet)
+        *homeSet = home.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded);
 
     // The address books in the home; where there are none, the base URL may name one itself (a
     // user who gave the book's own URL), which is looked at without complaint if it cannot be.

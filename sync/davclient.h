@@ -79,7 +79,8 @@ public:
 
     // The address books of the user, found from the base URL: /.well-known/carddav (RFC 6764), the
     // current-user-principal, its addressbook-home-set, and the address books in that home.
-    Result discover(QList<AddressBookInfo> &out);
+    // homeSet, where given, gets the home's URL: where a new address book of the user belongs.
+    Result discover(QList<AddressBookInfo> &out, QString *homeSet = nullptr);
     // Makes an address book at url (a full URL or a path on the server) with an extended MKCOL.
     Result createAddressBook(const QString &url, const QString &displayName);
 

@@ -10,10 +10,10 @@ SyncConnection makeConnection(const SyncConfig &config, const QString &password)
     connection.remote = std::move(client);
     // Setup finds the books from the address it was given, which is also the configuration's URL.
     connection.discover = [dav, url = config.url, user = config.user, password,
-                           tls](const QString &base, QList<AddressBookInfo> &books) {
+                           tls](const QString &base, QList<AddressBookInfo> &books, QString &homeSet) {
         if (base == url)
-            return dav->discover(books);
-        return carddav::DavClient(base, user, password, tls).discover(books);
+            return dav->discover(books, &homeSet);
+        return carddav::DavClient(base, user, password, tls).discover(books, &homeSet);
     };
     connection.createAddressBook = [dav](const QString &url, const QString &displayName) {
         return dav->createAddressBook(url, displayName);

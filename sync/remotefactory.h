@@ -16,8 +16,10 @@ using carddav::AddressBookInfo;
 
 struct SyncConnection {
     std::unique_ptr<carddav::Remote> remote; // null: this build has no CardDAV client
-    // The address books of the account at base (its principal or home set is found from there).
-    std::function<carddav::Result(const QString &base, QList<AddressBookInfo> &books)> discover;
+    // The address books of the account at base (its principal or home set is found from there),
+    // and the URL of its home set, where new books belong (empty where it is not known).
+    std::function<carddav::Result(const QString &base, QList<AddressBookInfo> &books, QString &homeSet)>
+        discover;
     // Makes an address book (MKCOL) at url with its display name.
     std::function<carddav::Result(const QString &url, const QString &displayName)> createAddressBook;
     // Ends the request under way and fails every later one; may be called from any thread (a

@@ -393,7 +393,8 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
         code != syncexit::Ok)
         return code;
     QList<AddressBookInfo> books;
-    if (const carddav::Result r = connection.discover(o.url, books); !r.ok()) {
+    QString homeSet;
+    if (const carddav::Result r = connection.discover(o.url, books, homeSet); !r.ok()) {
         print(err, r.message.isEmpty() ? o.url : r.message);
         if (r.failure == carddav::Failure::Untrusted && !r.fingerprint.isEmpty())
             print(err, tr("SHA-256 %1\nこの証明書がサーバーのものだと確かめたら、信頼するには: "
@@ -434,13 +435,15 @@ int runSetup(const Options &o, const QString &dir, const ConnectionFactory &fact
                            .arg(given));
             return syncexit::Usage;
         }
-        // A name becomes a folder beside the books found (or under URL), a URL or path is taken as it is.
+        // A name becomes a folder beside the books found (else in the account's home set, else under
+        // URL); a URL or path is taken as it is.
         QString url;
         if (given.contains(QLatin1Char('/'))) {
             url = resolved(o.url, given);
         } else {
-            const QString parent =
-                books.isEmpty() ? o.url : resolved(books.first().url, QStringLiteral(".."));
+            const QString parent = !books.isEmpty()     ? resolved(books.first().url, QStringLiteral(".."))
+                                   : !homeSet.isEmpty() ? homeSet
+                                                        : o.url;
             bool plain = true;
             for (const QChar c : given)
                 plain = plain && c.unicode() < 0x80 && (c.isLetterOrNumber() || c == QLatin1Char('-'));

@@ -281,7 +281,8 @@ void SyncSetupWindow::connectToServer()
                 attempt->cancel();
         }
         QList<AddressBookInfo> books;
-        const carddav::Result result = connection.discover(config.url, books);
+        QString homeSet;
+        const carddav::Result result = connection.discover(config.url, books, homeSet);
         std::lock_guard<std::mutex> lock(attempt->mutex);
         attempt->cancel = nullptr;
         attempt->result = result;

@@ -435,8 +435,11 @@ private slots:
         QVERIFY(!url.isEmpty());
 
         QList<carddav::AddressBookInfo> books;
-        const Result r = client->discover(books);
+        QString homeSet;
+        const Result r = client->discover(books, &homeSet);
         QVERIFY2(r.ok(), qPrintable(r.message));
+        // Where setup makes a new book for an account that has none.
+        QCOMPARE(homeSet, s->baseUrl() + s->homePath().mid(1));
         const auto found = std::find_if(books.cbegin(), books.cend(),
                                         [&](const carddav::AddressBookInfo &b) { return b.url == url; });
         QVERIFY2(found != books.cend(), qPrintable(url));

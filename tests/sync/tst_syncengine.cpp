@@ -836,6 +836,17 @@ void TestSyncEngine::tool_data()
         << setup + QStringList{"--list1", "New"} << false << 2 << "no address book New";
     QTest::newRow("setup, made") << setup + QStringList{"--list1", "New", "--create"} << false << 0
                                  << "list 1 syncs with http://dav.example/New/";
+    QTest::newRow("setup, made in the home of an account without books")
+        << QStringList{"setup",
+                       "http://empty.example/",
+                       "--user",
+                       "me",
+                       "--password-command",
+                       "echo secret",
+                       "--list1",
+                       "New",
+                       "--create"}
+        << false << 0 << "list 1 syncs with http://empty.example/me/New/";
     QTest::newRow("sync") << QStringList{"setup-first"} << false << 0
                           << "uploaded 1, downloaded 0, deleted 0 here, deleted 0 there, conflicts 0";
     QTest::newRow("dry run") << QStringList{"setup-first", "--dry-run"} << false << 0
@@ -882,9 +893,14 @@ void TestSyncEngine::tool()
         auto borrowed = std::make_unique<Borrowed>();
         borrowed->r = &remote;
         c.remote = std::move(borrowed);
-        c.discover = [](const QString &, QList<AddressBookInfo> &books) {
-            books = {{"http://dav.example/book/", "Book", true},
-                     {"http://dav.example/other/", "Other", false}};
+        // An account at empty.example has no books yet, only its home set.
+        c.discover = [](const QString &base, QList<AddressBookInfo> &books, QString &homeSet) {
+            const bool empty = base.contains(QLatin1String("empty.example"));
+            homeSet = empty ? "http://empty.example/me/" : "http://dav.example/";
+            books.clear();
+            if (!empty)
+                books = {{"http://dav.example/book/", "Book", true},
+                         {"http://dav.example/other/", "Other", false}};
             return carddav::Result();
         };
         c.createAddressBook = [&](const QString &url, const QString &) {
