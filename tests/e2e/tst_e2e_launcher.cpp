@@ -84,6 +84,37 @@ void configureSync(const ProgramFolder &folder, const QString &url, const QStrin
     syncconfig::save(folder.path() + QLatin1Char('/'), config);
 }
 
+// Starts server with a book that holds one card the lists lack (Hanako), and sets folder up to
+// sync with it through the launcher. The book's URL; empty, with the reason in problem, where a
+// step fails.
+QString syncedFolder(DavServer &server, ProgramFolder &folder, QString &problem)
+{
+    if (!server.start()) {
+        problem = server.errorString();
+        return QString();
+    }
+    carddav::DavClient client(server.baseUrl(), server.user(), server.password());
+    client.setTimeout(10000);
+    const QString book = server.bookUrl(bookName);
+    carddav::RemoteCard stored;
+    carddav::Result r = client.createAddressBook(book, QStringLiteral("Friends"));
+    if (r.ok())
+        r = client.put(book + QStringLiteral("hanako.vcf"), card("hanako", "Hanako", "hanako@example.jp"), {},
+                       stored);
+    if (!r.ok()) {
+        problem = r.message;
+        return QString();
+    }
+    if (!folder.isValid()) {
+        problem = folder.error();
+        return QString();
+    }
+    if (!addLauncher(folder, problem))
+        return QString();
+    configureSync(folder, server.baseUrl(), server.user(), book);
+    return book;
+}
+
 // How many requests the server has logged so far. Its output reaches the test through the event
 // loop, which runs a moment first.
 int requestsSeen(DavServer &server)
@@ -147,22 +178,10 @@ private slots:
     void syncsBeforeOpeningAndAfterClosing()
     {
         DavServer server(DavServerKind::Radicale);
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
-        carddav::DavClient client(server.baseUrl(), server.user(), server.password());
-        client.setTimeout(10000);
-        const QString book = server.bookUrl(bookName);
-        QVERIFY(client.createAddressBook(book, QStringLiteral("Friends")).ok());
-        carddav::RemoteCard stored;
-        QVERIFY(client
-                    .put(book + QStringLiteral("hanako.vcf"), card("hanako", "Hanako", "hanako@example.jp"),
-                         {}, stored)
-                    .ok());
-
         ProgramFolder folder;
-        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         QString problem;
-        QVERIFY2(addLauncher(folder, problem), qPrintable(problem));
-        configureSync(folder, server.baseUrl(), server.user(), book);
+        const QString book = syncedFolder(server, folder, problem);
+        QVERIFY2(!book.isEmpty(), qPrintable(problem));
         const int toldBefore = listener_.shown().size();
 
         PorAddrProcess launcher(*session_, folder);
@@ -197,6 +216,8 @@ private slots:
         QCOMPARE(launcher.waitForExit(90000), 0);
         QVERIFY(folder.read(QStringLiteral("PorAddr1.lst")).startsWith("1\r\nTaro\r\n"));
 
+        carddav::DavClient client(server.baseUrl(), server.user(), server.password());
+        client.setTimeout(10000);
         carddav::Listing listing;
         QVERIFY(client.list(book, {}, listing).ok());
         QStringList hrefs;
@@ -282,22 +303,10 @@ private slots:
     void secondStart_raisesTheRunningWindowWithoutSyncing()
     {
         DavServer server(DavServerKind::Radicale);
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
-        carddav::DavClient client(server.baseUrl(), server.user(), server.password());
-        client.setTimeout(10000);
-        const QString book = server.bookUrl(bookName);
-        QVERIFY(client.createAddressBook(book, QStringLiteral("Friends")).ok());
-        carddav::RemoteCard stored;
-        QVERIFY(client
-                    .put(book + QStringLiteral("hanako.vcf"), card("hanako", "Hanako", "hanako@example.jp"),
-                         {}, stored)
-                    .ok());
-
         ProgramFolder folder;
-        QVERIFY2(folder.isValid(), qPrintable(folder.error()));
         QString problem;
-        QVERIFY2(addLauncher(folder, problem), qPrintable(problem));
-        configureSync(folder, server.baseUrl(), server.user(), book);
+        const QString book = syncedFolder(server, folder, problem);
+        QVERIFY2(!book.isEmpty(), qPrintable(problem));
         // Another program under its own file name, to take the focus from the first window.
         ProgramFolder other(RunAs::Self, QStringLiteral("PorAddrCopy"));
         QVERIFY2(other.isValid(), qPrintable(other.error()));
